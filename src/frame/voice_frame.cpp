@@ -1,0 +1,53 @@
+#include "frame/voice_frame.h"
+
+#include <cstring>
+
+namespace zelk {
+
+void FramePackG711(const uint16_t* codes, int n, uint16_t* frame) noexcept {
+  const int words = n / 2;
+  FrameWriteHeader(frame, words);
+  for (int i = 0; i < words; ++i) {
+    frame[FRAME_PAYLOAD_OFFSET + i] = FramePackG711Pair(codes[2 * i], codes[2 * i + 1]);
+  }
+}
+
+void FrameUnpackG711(const uint16_t* frame, uint16_t* codes) noexcept {
+  const int words = FrameLengthByte(frame);
+  for (int i = 0; i < words; ++i) {
+    const uint16_t w = frame[FRAME_PAYLOAD_OFFSET + i];
+    codes[2 * i] = static_cast<uint16_t>(w >> 8);
+    codes[2 * i + 1] = static_cast<uint16_t>(w & 0xFF);
+  }
+}
+
+void FramePackIma(const uint8_t* codeBytes, int n, uint16_t* frame) noexcept {
+  const int words = n / 4;
+  FrameWriteHeader(frame, words);
+  std::memcpy(frame + FRAME_PAYLOAD_OFFSET, codeBytes, static_cast<size_t>(words) * 2);
+}
+
+void FrameUnpackIma(const uint16_t* frame, uint8_t* codeBytes) noexcept {
+  const int words = FrameLengthByte(frame);
+  std::memcpy(codeBytes, frame + FRAME_PAYLOAD_OFFSET, static_cast<size_t>(words) * 2);
+}
+
+void FramePackAdpcm2(const uint8_t* codes, int n, uint16_t* frame) noexcept {
+  const int words = n / 8;
+  FrameWriteHeader(frame, words);
+  for (int i = 0; i < words; ++i) {
+    uint32_t w = 0;
+    for (int k = 0; k < 8; ++k) w = (w << 2) | (codes[8 * i + k] & 3u);
+    frame[FRAME_PAYLOAD_OFFSET + i] = static_cast<uint16_t>(w);
+  }
+}
+
+void FrameUnpackAdpcm2(const uint16_t* frame, uint8_t* codes) noexcept {
+  const int words = FrameLengthByte(frame);
+  for (int i = 0; i < words; ++i) {
+    const uint32_t w = frame[FRAME_PAYLOAD_OFFSET + i];
+    for (int k = 0; k < 8; ++k) codes[8 * i + k] = static_cast<uint8_t>((w >> (14 - 2 * k)) & 3u);
+  }
+}
+
+}  // namespace zelk

@@ -1,0 +1,65 @@
+// VoiceFrame layout and the three payload packings.
+//
+// A frame is a run of 16-bit little-endian words:
+//
+//   word 0       header, 0x0100 when written; a reader checks only bits 8-9 (01)
+//   word 1       payload length L in words; a reader uses only the low byte
+//   word 2..L+1  payload, the codes of the frame's samples in time order
+//
+// The packers write header, length and exactly L payload words; the unpackers
+// trust a frame that the caller has already validated.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+namespace zelk {
+
+static_assert(std::endian::native == std::endian::little,
+              "frames are little-endian words handled as host words");
+
+inline constexpr uint16_t FRAME_HEADER = 0x0100;
+inline constexpr uint16_t FRAME_HEADER_CHECK_MASK = 0x0300;
+inline constexpr int FRAME_PAYLOAD_OFFSET = 2;  // words before the payload
+inline constexpr int FRAME_MAX_SAMPLES = 480;
+inline constexpr int FRAME_MAX_WORDS = FRAME_PAYLOAD_OFFSET + FRAME_MAX_SAMPLES / 2;
+
+constexpr bool FrameHeaderValid(uint16_t header) noexcept {
+  return (header & FRAME_HEADER_CHECK_MASK) == FRAME_HEADER;
+}
+
+// The payload length L: the low byte of word 1, the high byte ignored.
+constexpr int FrameLengthByte(const uint16_t* frame) noexcept { return frame[1] & 0xFF; }
+
+constexpr void FrameWriteHeader(uint16_t* frame, int payloadWords) noexcept {
+  frame[0] = FRAME_HEADER;
+  frame[1] = static_cast<uint16_t>(payloadWords);
+}
+
+// G.711: two 8-bit codes per word, the earlier sample in the high byte.
+//
+//   word i:  | c[2i] (bits 15-8) | c[2i+1] (bits 7-0) |
+//   bytes:   4+2i = c[2i+1], 5+2i = c[2i]
+constexpr uint16_t FramePackG711Pair(uint32_t earlier, uint32_t later) noexcept {
+  return static_cast<uint16_t>(((earlier & 0xFF) << 8) | (later & 0xFF));
+}
+void FramePackG711(const uint16_t* codes, int n, uint16_t* frame) noexcept;
+void FrameUnpackG711(const uint16_t* frame, uint16_t* codes) noexcept;
+
+// IMA ADPCM: defined on bytes. Payload byte j = c[2j] << 4 | c[2j+1], bytes in
+// time order, so as a little-endian word i holds
+//
+//   | c[4i+2] 15-12 | c[4i+3] 11-8 | c[4i] 7-4 | c[4i+1] 3-0 |
+//
+// The encoder already delivers these bytes; packing copies them.
+void FramePackIma(const uint8_t* codeBytes, int n, uint16_t* frame) noexcept;
+void FrameUnpackIma(const uint16_t* frame, uint8_t* codeBytes) noexcept;
+
+// Two-bit ADPCM: eight 2-bit codes per word, the earliest in the top bits.
+//
+//   word i:  | c[8i] 15-14 | c[8i+1] 13-12 | ... | c[8i+7] 1-0 |
+//   bytes:   5+2i = c[8i..8i+3], 4+2i = c[8i+4..8i+7]
+void FramePackAdpcm2(const uint8_t* codes, int n, uint16_t* frame) noexcept;
+void FrameUnpackAdpcm2(const uint16_t* frame, uint8_t* codes) noexcept;
+
+}  // namespace zelk
