@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what the build needs on Debian 12 (run as root).
+#   scripts/install-deps.sh         the library, its tool, tests and benchmarks
+#   scripts/install-deps.sh --all   also clang/libFuzzer, the MinGW-w64 cross compiler and Wine
+set -euo pipefail
+packages=(build-essential cmake ninja-build pkg-config clang-format
+          libgtest-dev libgmock-dev libbenchmark-dev libspandsp-dev
+          libsndfile1-dev libsoxr-dev libcli11-dev libfmt-dev)
+if [[ "${1:-}" == "--all" ]]; then
+  packages+=(clang libclang-rt-14-dev g++-mingw-w64-i686 binutils-mingw-w64-i686)
+fi
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
+fi
