@@ -69,7 +69,7 @@ class SoundIn {
 
   // Reads with `read` (frames or bytes) in chunks until the data ends.
   template <typename T, typename ReadFn>
-  std::vector<T> ReadAll(size_t itemsPerFrame, ReadFn read) {
+  std::vector<T> ReadAll(size_t itemsPerFrame, ReadFn read, ProgressSink progress = {}) {
     std::vector<T> out;
     for (;;) {
       const size_t have = out.size();
@@ -78,6 +78,10 @@ class SoundIn {
       if (got < 0) throw FileFailure(path_, fmt::format("read failed: {}", sf_strerror(sf_)));
       out.resize(have + static_cast<size_t>(got) * itemsPerFrame);
       if (got == 0) break;
+      if (info_.frames > 0) {
+        progress.Report(0.25 * static_cast<double>(out.size() / itemsPerFrame) /
+                        static_cast<double>(info_.frames));
+      }
     }
     if (sf_error(sf_) != SF_ERR_NO_ERROR) {
       throw FileFailure(path_, fmt::format("read failed: {}", sf_strerror(sf_)));
@@ -146,12 +150,13 @@ std::vector<double> Resample(std::span<const double> in, double fromRate, double
   return out;
 }
 
-std::vector<int16_t> ReadMonoPcm(const std::string& path, int rate, const RawInput& raw) {
+std::vector<int16_t> ReadMonoPcm(const std::string& path, int rate, const RawInput& raw,
+                                 ProgressSink progress) {
   SoundIn in(path, raw);
   const auto channels = static_cast<size_t>(in.Info().channels);
   const int fileRate = in.Info().samplerate;
   if (fileRate <= 0) throw FileFailure(path, fmt::format("bad sample rate {}", fileRate));
-  std::vector<double> data = in.ReadAll<double>(channels, sf_readf_double);
+  std::vector<double> data = in.ReadAll<double>(channels, sf_readf_double, progress);
   if (channels > 1) {
     const size_t frames = data.size() / channels;
     for (size_t i = 0; i < frames; ++i) {

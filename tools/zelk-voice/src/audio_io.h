@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "codec.h"
+
 namespace zv {
 
 // How to read a headerless file of signed 16-bit little-endian PCM; rate 0 means
@@ -18,8 +20,9 @@ struct RawInput {
 // Reads any file libsndfile reads, mixes its channels to mono by averaging and
 // converts it to `rate` Hz with libsoxr at high quality. A 16-bit mono file at
 // `rate` comes back sample for sample. Throws Failure "FILE: ..." on any fault,
-// an empty file included.
-std::vector<int16_t> ReadMonoPcm(const std::string& path, int rate, const RawInput& raw = {});
+// an empty file included. Reading reports progress up to 0.25 on `progress`.
+std::vector<int16_t> ReadMonoPcm(const std::string& path, int rate, const RawInput& raw = {},
+                                 ProgressSink progress = {});
 
 // Converts rates with libsoxr at high quality.
 std::vector<double> Resample(std::span<const double> in, double fromRate, double toRate);

@@ -57,7 +57,7 @@ int RunEncode(const EncodeOptions& o, bool quiet) {
 
   Progress progress(o.inputs.size(), "files", quiet);
   auto job = [&](size_t i, ProgressSink sink) {
-    const std::vector<int16_t> samples = ReadMonoPcm(o.inputs[i], SAMPLE_RATE, o.raw);
+    const std::vector<int16_t> samples = ReadMonoPcm(o.inputs[i], SAMPLE_RATE, o.raw, sink);
     sink.Report(0.3);
     const std::vector<uint8_t> frames = EncodeFrames(codec, spf, samples, sink);
     double bytes = 0;

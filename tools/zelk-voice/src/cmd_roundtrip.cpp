@@ -133,7 +133,9 @@ int RunRoundtrip(const RoundtripOptions& o, bool quiet) {
   if (o.csv) {
     PrintCsv(rows);
   } else {
-    fmt::print("{}: {:.2f} s of speech at {} Hz, {} ms frames; library 0x{:08X}\n", input,
+    const std::string shown =
+        o.input.empty() ? std::filesystem::path(input).filename().string() + " (bundled)" : input;
+    fmt::print("{}: {:.2f} s at {} Hz, {} ms frames, library 0x{:08X}\n", shown,
                static_cast<double>(samples.size()) / SAMPLE_RATE, SAMPLE_RATE, o.frameMs,
                LibraryVersion());
     PrintTable(rows);
