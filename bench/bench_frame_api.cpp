@@ -12,7 +12,8 @@ constexpr int kSeconds = 4;
 constexpr size_t kTotal = 8000 * kSeconds;
 
 const std::vector<int16_t>& SpeechSignal() {
-  static const auto signal = zelk::testing::MakeSignal(zelk::testing::Signal::kSpeechLike, kTotal, 7);
+  static const auto signal =
+      zelk::testing::MakeSignal(zelk::testing::Signal::kSpeechLike, kTotal, 7);
   return signal;
 }
 

@@ -30,9 +30,13 @@ int main(void) {
     in[i] = (int16_t)(v * 12000 * (0.6 + 0.4 * sin(2 * M_PI * 3 * t)));
   }
 
-  static const struct { int type; const char* name; } codecs[] = {
-      {G711_ALAW, "G.711 A-law"}, {G711_ULAW, "G.711 mu-law"},
-      {IMA_ADPCM, "IMA ADPCM"},   {ADPCM_2BIT, "2-bit ADPCM"}};
+  static const struct {
+    int type;
+    const char* name;
+  } codecs[] = {{G711_ALAW, "G.711 A-law"},
+                {G711_ULAW, "G.711 mu-law"},
+                {IMA_ADPCM, "IMA ADPCM"},
+                {ADPCM_2BIT, "2-bit ADPCM"}};
   printf("zelk_voice_engine version 0x%08X\n", (unsigned)ZELK_VOICE_GetVersionNumber());
   printf("%-13s %10s %12s %9s\n", "codec", "kbit/s", "frame bytes", "SNR dB");
   for (unsigned c = 0; c < sizeof codecs / sizeof codecs[0]; ++c) {

@@ -45,10 +45,10 @@
 /* Codec selector, passed as the codecType argument. Only the low 16 bits of
  * the argument are examined, as a signed number. */
 typedef enum VoiceCodecType {
-  G711_ALAW = 1,  /* G.711 A-law, 8 bits per sample, 64 kbit/s */
-  G711_ULAW = 2,  /* G.711 mu-law, 8 bits per sample, 64 kbit/s */
-  IMA_ADPCM = 3,  /* IMA ADPCM, 4 bits per sample, 32 kbit/s */
-  ADPCM_2BIT = 4  /* two-bit adaptive ADPCM, 2 bits per sample, 16 kbit/s */
+  G711_ALAW = 1, /* G.711 A-law, 8 bits per sample, 64 kbit/s */
+  G711_ULAW = 2, /* G.711 mu-law, 8 bits per sample, 64 kbit/s */
+  IMA_ADPCM = 3, /* IMA ADPCM, 4 bits per sample, 32 kbit/s */
+  ADPCM_2BIT = 4 /* two-bit adaptive ADPCM, 2 bits per sample, 16 kbit/s */
 } VoiceCodecType;
 
 /* Status codes. 0 is success; failures share the prefix 0xA1222 and are
@@ -84,22 +84,22 @@ extern "C" {
 
 /* Encodes sampleCount samples (80..480, a multiple of 80) into one
  * VoiceFrame of exactly 2 + L words, L being the frame's word 1. */
-ZELK_VOICE_EXPORT uint32_t ZELK_VOICE_CALL ZELK_VOICE_EncodeFrame(
-    void* state, const int16_t* pcm, uint16_t* frame, int32_t sampleCount,
-    int32_t codecType);
+ZELK_VOICE_EXPORT uint32_t ZELK_VOICE_CALL ZELK_VOICE_EncodeFrame(void* state, const int16_t* pcm,
+                                                                  uint16_t* frame,
+                                                                  int32_t sampleCount,
+                                                                  int32_t codecType);
 
 /* Decodes one VoiceFrame into pcm (room for 480 samples) and stores the
  * number of samples written in *sampleCountOut. */
-ZELK_VOICE_EXPORT uint32_t ZELK_VOICE_CALL ZELK_VOICE_DecodeFrame(
-    void* state, const uint16_t* frame, int16_t* pcm, int32_t codecType,
-    int16_t* sampleCountOut);
+ZELK_VOICE_EXPORT uint32_t ZELK_VOICE_CALL ZELK_VOICE_DecodeFrame(void* state,
+                                                                  const uint16_t* frame,
+                                                                  int16_t* pcm, int32_t codecType,
+                                                                  int16_t* sampleCountOut);
 
 /* Bring a state block to the start of a stream for codecType. The two
  * functions differ only in the code returned for a bad codec type. */
-ZELK_VOICE_EXPORT uint32_t ZELK_VOICE_CALL ZELK_VOICE_EncReset(void* state,
-                                                               int32_t codecType);
-ZELK_VOICE_EXPORT uint32_t ZELK_VOICE_CALL ZELK_VOICE_DecReset(void* state,
-                                                               int32_t codecType);
+ZELK_VOICE_EXPORT uint32_t ZELK_VOICE_CALL ZELK_VOICE_EncReset(void* state, int32_t codecType);
+ZELK_VOICE_EXPORT uint32_t ZELK_VOICE_CALL ZELK_VOICE_DecReset(void* state, int32_t codecType);
 
 /* Returns ZELK_VOICE_VERSION_NUMBER. */
 ZELK_VOICE_EXPORT uint32_t ZELK_VOICE_CALL ZELK_VOICE_GetVersionNumber(void);

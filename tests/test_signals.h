@@ -12,19 +12,25 @@ enum class Signal { kSilence, kNoise, kSpeechLike, kSquareFullScale, kClipping, 
 
 inline const char* SignalName(Signal s) {
   switch (s) {
-    case Signal::kSilence: return "silence";
-    case Signal::kNoise: return "noise";
-    case Signal::kSpeechLike: return "speech-like";
-    case Signal::kSquareFullScale: return "full-scale square";
-    case Signal::kClipping: return "clipping";
-    case Signal::kConstant: return "constant";
+    case Signal::kSilence:
+      return "silence";
+    case Signal::kNoise:
+      return "noise";
+    case Signal::kSpeechLike:
+      return "speech-like";
+    case Signal::kSquareFullScale:
+      return "full-scale square";
+    case Signal::kClipping:
+      return "clipping";
+    case Signal::kConstant:
+      return "constant";
   }
   return "?";
 }
 
-inline constexpr Signal ALL_SIGNALS[] = {Signal::kSilence,         Signal::kNoise,
-                                        Signal::kSpeechLike,      Signal::kSquareFullScale,
-                                        Signal::kClipping,        Signal::kConstant};
+inline constexpr Signal ALL_SIGNALS[] = {Signal::kSilence,    Signal::kNoise,
+                                         Signal::kSpeechLike, Signal::kSquareFullScale,
+                                         Signal::kClipping,   Signal::kConstant};
 
 inline int16_t ClipToInt16(double v) {
   return static_cast<int16_t>(std::lround(std::fmax(-32768.0, std::fmin(32767.0, v))));
@@ -53,7 +59,8 @@ inline std::vector<int16_t> MakeSignal(Signal kind, size_t n, uint32_t seed) {
         const double y = excitation + 1.70 * y1 - 0.85 * y2;
         const double z = y + 0.60 * z1 - 0.75 * z2;
         y2 = y1, y1 = y, z2 = z1, z1 = z;
-        const double envelope = 0.55 + 0.45 * std::sin(2 * M_PI * 4.0 * static_cast<double>(i) / 8000.0);
+        const double envelope =
+            0.55 + 0.45 * std::sin(2 * M_PI * 4.0 * static_cast<double>(i) / 8000.0);
         out[i] = ClipToInt16(150.0 * (0.6 * y + 0.4 * z) * envelope);
       }
       break;

@@ -23,9 +23,9 @@ constexpr int G711NormCount(int16_t v) noexcept {
 
 // A-law of one sample, from its 13 high-order bits.
 constexpr uint8_t G711AlawCompressSample(int16_t x) noexcept {
-  int32_t v = x >> 3;                                                    // -4096..4095
-  const int32_t negative = v >> 31;                                      // -1 or 0
-  v ^= negative;                                                         // NOT v for negatives: 0..4095
+  int32_t v = x >> 3;                // -4096..4095
+  const int32_t negative = v >> 31;  // -1 or 0
+  v ^= negative;                     // NOT v for negatives: 0..4095
   const uint32_t mask = 0xD5u ^ (static_cast<uint32_t>(negative) & 0x80u);  // 0x55 or 0xD5
   // Segment 0 covers 0..31; above that one segment per octave, up to 7.
   const int32_t seg = std::max(10 - G711NormCount(static_cast<int16_t>(v)), 0);
@@ -38,12 +38,12 @@ constexpr uint8_t G711AlawCompressSample(int16_t x) noexcept {
 // step further out than with a one's-complement magnitude, and -1..-4 code as
 // 0x7E; stored streams depend on exactly this rounding.
 constexpr uint8_t G711UlawCompressSample(int16_t x) noexcept {
-  int32_t v = x >> 2;                                                    // -8192..8191
-  const int32_t negative = v >> 31;                                      // -1 or 0
-  v = (v ^ negative) - negative;                                         // |v|, 0..8192
+  int32_t v = x >> 2;                                                       // -8192..8191
+  const int32_t negative = v >> 31;                                         // -1 or 0
+  v = (v ^ negative) - negative;                                            // |v|, 0..8192
   const uint32_t mask = 0xFFu ^ (static_cast<uint32_t>(negative) & 0x80u);  // 0x7F or 0xFF
-  v = std::min(v, int32_t{8159}) + 33;                                   // 33..8192
-  const int32_t seg = 10 - G711NormCount(static_cast<int16_t>(v));       // 1..9
+  v = std::min(v, int32_t{8159}) + 33;                                      // 33..8192
+  const int32_t seg = 10 - G711NormCount(static_cast<int16_t>(v));          // 1..9
   const int32_t raw = ((seg - 1) << 4) | ((v >> seg) & 15);
   // Only v = 8192 reaches segment 9; it codes like the top of segment 8.
   return static_cast<uint8_t>(static_cast<uint32_t>(std::min(raw, int32_t{0x7F})) ^ mask);
@@ -76,8 +76,10 @@ constexpr std::array<int16_t, 256> MakeUlawExpandTable() {
 
 // Decoder output for every code: the G.711 values on the 13-bit (A-law) and
 // 14-bit (mu-law) scales, brought to 16 bits.
-inline constexpr std::array<int16_t, 256> G711_ALAW_EXPAND_TABLE = g711_detail::MakeAlawExpandTable();
-inline constexpr std::array<int16_t, 256> G711_ULAW_EXPAND_TABLE = g711_detail::MakeUlawExpandTable();
+inline constexpr std::array<int16_t, 256> G711_ALAW_EXPAND_TABLE =
+    g711_detail::MakeAlawExpandTable();
+inline constexpr std::array<int16_t, 256> G711_ULAW_EXPAND_TABLE =
+    g711_detail::MakeUlawExpandTable();
 
 // Block operations, one code per 16-bit element. A count whose low 16 bits are
 // zero or negative does nothing.
@@ -87,7 +89,9 @@ void G711AlawExpand(const uint16_t* codes, int16_t* samples, int32_t count) noex
 void G711UlawExpand(const uint16_t* codes, int16_t* samples, int32_t count) noexcept;
 
 // One frame of n samples (80..480, validated by the caller) for codec type 1
-// (A-law) or 2 (mu-law). Compression and packing run in one loop.
+// (A-law) or 2 (mu-law). Compression and packing run in one loop, in the
+// fastest kernels of g711_kernels.h that the CPU runs; the codes are those of
+// the per-sample compressors above.
 void G711EncodeFrame(const int16_t* pcm, int n, int codecType, uint16_t* frame) noexcept;
 
 // A validated frame into 2 * L samples, L being the frame's length byte.
