@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <map>
-#include <optional>
 #include <sstream>
 
 #include "test_signals.h"
@@ -322,20 +322,22 @@ TEST_F(ToolTest, EveryBadInputGetsOneLineAStatusAndNoOutput) {
 
 // ---- roundtrip on the bundled sample ---------------------------------------
 
-// Floors for the bundled sample at 20 ms frames, a little under the measured values.
+// Floors for the bundled sample at 20 ms frames, a little under the measured values
+// (A-law 37.57/26.53 dB, mu-law 37.40/26.70, IMA ADPCM 18.32/18.96, two-bit 10.04/8.25).
 struct QualityFloor {
   const char* codec;
   double kbitPerSecond;  // exact: frames of 4 + 2L bytes every 20 ms
   double ratio;
-  std::optional<double> snrDb, segSnrDb;
+  double snrDb, segSnrDb;
+  bool pending;  // codec not yet merged here: its floors are reported, not enforced
 };
 const QualityFloor FLOORS[] = {
-    {"alaw", 65.6, 320.0 / 164, 36.5, 25.5},
-    {"ulaw", 65.6, 320.0 / 164, 36.5, 25.5},
-    // PENDING: the IMA ADPCM and two-bit codecs are still placeholders on this branch;
-    // set these from measured values once the real codecs are merged.
-    {"ima", 33.6, 320.0 / 84, std::nullopt, std::nullopt},
-    {"adpcm2", 17.6, 320.0 / 44, std::nullopt, std::nullopt},
+    {"alaw", 65.6, 320.0 / 164, 36.5, 25.5, false},
+    {"ulaw", 65.6, 320.0 / 164, 36.5, 25.5, false},
+    // PENDING: measured with the IMA ADPCM and two-bit codecs from their own branches; set
+    // `pending` to false once both are merged into main.
+    {"ima", 33.6, 320.0 / 84, 17.5, 18.0, true},
+    {"adpcm2", 17.6, 320.0 / 44, 9.0, 7.5, true},
 };
 
 std::map<std::string, std::vector<std::string>> ParseCsv(const std::string& text) {
@@ -363,11 +365,13 @@ TEST_F(ToolTest, RoundtripOnTheBundledSampleStaysAboveItsFloors) {
     const auto& row = rows.at(f.codec);
     EXPECT_NEAR(std::stod(row.at(1)), f.kbitPerSecond, 1e-3);
     EXPECT_NEAR(std::stod(row.at(2)), f.ratio, 1e-3);
-    if (f.snrDb) {
-      EXPECT_GT(std::stod(row.at(3)), *f.snrDb);
-    }
-    if (f.segSnrDb) {
-      EXPECT_GT(std::stod(row.at(4)), *f.segSnrDb);
+    const double snr = std::stod(row.at(3)), segSnr = std::stod(row.at(4));
+    if (f.pending) {
+      std::printf("%s: SNR %.2f dB, segmental SNR %.2f dB (floors %.1f, %.1f not enforced yet)\n",
+                  f.codec, snr, segSnr, f.snrDb, f.segSnrDb);
+    } else {
+      EXPECT_GT(snr, f.snrDb);
+      EXPECT_GT(segSnr, f.segSnrDb);
     }
     EXPECT_GT(std::stod(row.at(5)), 0.0);  // some encode speed was measured
     EXPECT_TRUE(fs::exists(Path(std::string("decoded/speech_sample.") + f.codec + ".wav")));
