@@ -2,12 +2,13 @@
 // the 32-bit arguments, and dispatch to the codec that the type names. Every
 // check runs before anything is written, so a failed call changes nothing
 // (a decode's sample count aside).
+#include "zelk_voice_engine.h"
+
 #include "codec/adpcm2/adpcm2.h"
 #include "codec/fixed_point.h"
 #include "codec/g711/g711.h"
 #include "codec/ima_adpcm/ima_adpcm.h"
 #include "frame/voice_frame.h"
-#include "zelk_voice_engine.h"
 
 namespace zelk {
 namespace {
