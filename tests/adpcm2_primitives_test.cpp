@@ -68,7 +68,7 @@ TEST(Adpcm2Tables, PerCodeWeightsMirrorForNegativeCodes) {
 TEST(Adpcm2Reconstruct, HandWorkedValuesAndOutOfRangeLogs) {
   const std::pair<int, int> cases[] = {{252, 3},     {383, 7},  {384, 8},  {521, 17},
                                        {1396, 1952}, {1645, 7584}, {1919, 32640}, {1920, 0},
-                                       {4095, 0},    {-1, 0},   {-2176, 0}, {0, 1}, {4096, 16384}, {-2177, 32640}};
+                                       {4095, 0},    {-1, 0},   {-2176, 0}, {0, 1}, {4096, 1}, {-2177, 32640}};
   for (auto [dql, magnitude] : cases) {
     EXPECT_EQ(Adpcm2Reconstruct(static_cast<int16_t>(dql), 0), magnitude) << dql;
     EXPECT_EQ(Adpcm2Reconstruct(static_cast<int16_t>(dql), 1), -magnitude) << dql;
