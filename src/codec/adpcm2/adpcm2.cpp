@@ -1,6 +1,11 @@
 #include "codec/adpcm2/adpcm2.h"
 
+#include <array>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "codec/adpcm2/adpcm2_primitives.h"
 #include "codec/fixed_point.h"
@@ -25,206 +30,471 @@ constexpr int32_t Y_FAST = 1536;  // scale factors below this adapt fast
 constexpr int32_t POLE1_STEP = 192;
 constexpr int32_t ZERO_STEP = 128;
 
-// The record's fields in 32-bit locals for the length of one block; each
-// holds its field's 16-bit value (yl its 32-bit value) between samples.
-struct Work {
-  int32_t sr1, sr2, a1, a2;
-  int32_t b[6];  // b[0] = b1 .. b[5] = b6
-  int32_t h[6];  // h[0] = dq1 (previous sample) .. h[5] = dq6
-  int32_t dms, dml, ap, yu, td, p1, p2, yl;
-};
-
-Work Load(const void* block) noexcept {
-  Adpcm2State s;
-  std::memcpy(&s, block, ADPCM2_FIELDS16_BYTES);
-  std::memcpy(&s.yl, static_cast<const unsigned char*>(block) + ADPCM2_YL_OFFSET, sizeof s.yl);
-  return {s.sr1,
-          s.sr2,
-          s.a1,
-          s.a2,
-          {s.b1, s.b2, s.b3, s.b4, s.b5, s.b6},
-          {s.dq1, s.dq2, s.dq3, s.dq4, s.dq5, s.dq6},
-          s.dms,
-          s.dml,
-          s.ap,
-          s.yu,
-          s.td,
-          s.p1,
-          s.p2,
-          s.yl};
-}
-
-// Every field already holds a 16-bit value; the narrowing only changes type.
-void Store(const Work& w, void* block) noexcept {
-  Adpcm2State s;
-  s.sr1 = Wrap16(w.sr1);
-  s.sr2 = Wrap16(w.sr2);
-  s.a1 = Wrap16(w.a1);
-  s.a2 = Wrap16(w.a2);
-  s.b1 = Wrap16(w.b[0]);
-  s.b2 = Wrap16(w.b[1]);
-  s.b3 = Wrap16(w.b[2]);
-  s.b4 = Wrap16(w.b[3]);
-  s.b5 = Wrap16(w.b[4]);
-  s.b6 = Wrap16(w.b[5]);
-  s.dq1 = Wrap16(w.h[0]);
-  s.dq2 = Wrap16(w.h[1]);
-  s.dq3 = Wrap16(w.h[2]);
-  s.dq4 = Wrap16(w.h[3]);
-  s.dq5 = Wrap16(w.h[4]);
-  s.dq6 = Wrap16(w.h[5]);
-  s.dms = Wrap16(w.dms);
-  s.dml = Wrap16(w.dml);
-  s.ap = Wrap16(w.ap);
-  s.yu = Wrap16(w.yu);
-  s.td = Wrap16(w.td);
-  s.p1 = Wrap16(w.p1);
-  s.p2 = Wrap16(w.p2);
-  s.yl = w.yl;
-  std::memcpy(block, &s, ADPCM2_FIELDS16_BYTES);
-  std::memcpy(static_cast<unsigned char*>(block) + ADPCM2_YL_OFFSET, &s.yl, sizeof s.yl);
-}
-
-// What a code source delivers for one sample.
-struct CodeChoice {
-  int code;        // 0..3
-  int negative;    // 1 for codes 2 and 3
-  int32_t dqln;    // the code's normalised log reconstruction level
+// The zero and pole sections of the predictor: coefficients b1..b6, a1, a2
+// against the histories dq1..dq6, sr1, sr2. Two interchangeable forms hold
+// them, one in plain integers and one in two SSE2 vectors of eight 16-bit
+// lanes; both give the same sums and the same updates to the bit.
+struct Sums {
+  int32_t sezi;  // zero section, before the shift
+  int32_t sei;   // zero and pole sections
 };
 
 // Sign test shared by the adaptations: zero counts as non-negative.
 constexpr bool SameSign(int32_t x, int32_t y) noexcept { return (x < 0) == (y < 0); }
+
+// Zero-coefficient increment for one history value h against the new
+// difference dq: +128 for the same sign, -128 for different signs, 0 for
+// dq = 0 (zero counts as non-negative).
+constexpr int32_t ZeroIncrement(int32_t dq, int32_t h) noexcept {
+  if (dq == 0) return 0;
+  return SameSign(dq, h) ? ZERO_STEP : -ZERO_STEP;
+}
+
+class PortablePredictor {
+ public:
+  explicit PortablePredictor(const Adpcm2State& s) noexcept
+      : b_{s.b1, s.b2, s.b3, s.b4, s.b5, s.b6},
+        h_{s.dq1, s.dq2, s.dq3, s.dq4, s.dq5, s.dq6},
+        a1_(s.a1),
+        a2_(s.a2),
+        sr1_(s.sr1),
+        sr2_(s.sr2) {}
+
+  // Each product of two 16-bit values fits in 32 bits; the sums wrap.
+  Sums Estimate() const noexcept {
+    int32_t sezi = 0;
+    for (int i = 0; i < 6; ++i) sezi = Add32Wrap(sezi, b_[i] * h_[i]);
+    return {sezi, Add32Wrap(Add32Wrap(sezi, a1_ * sr1_), a2_ * sr2_)};
+  }
+
+  // Moves the coefficients on for the difference dq (clearing the zero
+  // section on a transition), takes the new pole coefficients, and shifts dq
+  // and sr into the histories.
+  // kDqNonZero: the caller knows dq != 0.
+  template <bool kDqNonZero>
+  void Adapt(int32_t dq, int32_t sr, int32_t a1, int32_t a2, bool transition) noexcept {
+    for (int i = 0; i < 6; ++i) {
+      const int32_t inc = kDqNonZero ? (SameSign(dq, h_[i]) ? ZERO_STEP : -ZERO_STEP)
+                                     : ZeroIncrement(dq, h_[i]);
+      b_[i] = transition ? 0 : Wrap16(b_[i] - ShiftRight(b_[i], 8) + inc);
+    }
+    for (int i = 5; i > 0; --i) h_[i] = h_[i - 1];
+    h_[0] = Wrap16(dq);
+    a1_ = a1;
+    a2_ = a2;
+    sr2_ = sr1_;
+    sr1_ = sr;
+  }
+
+  void Save(Adpcm2State& s) const noexcept {
+    s.b1 = Wrap16(b_[0]), s.b2 = Wrap16(b_[1]), s.b3 = Wrap16(b_[2]);
+    s.b4 = Wrap16(b_[3]), s.b5 = Wrap16(b_[4]), s.b6 = Wrap16(b_[5]);
+    s.dq1 = Wrap16(h_[0]), s.dq2 = Wrap16(h_[1]), s.dq3 = Wrap16(h_[2]);
+    s.dq4 = Wrap16(h_[3]), s.dq5 = Wrap16(h_[4]), s.dq6 = Wrap16(h_[5]);
+    s.a1 = Wrap16(a1_), s.a2 = Wrap16(a2_), s.sr1 = Wrap16(sr1_), s.sr2 = Wrap16(sr2_);
+  }
+
+ private:
+  int32_t b_[6];  // b1..b6
+  int32_t h_[6];  // dq1 (previous sample) .. dq6
+  int32_t a1_, a2_, sr1_, sr2_;
+};
+
+#if defined(__SSE2__)
+// Lanes 0..7: coefficients b1..b6, a1, a2 against histories dq1..dq6, sr1,
+// sr2. One pmaddwd forms the eight products and adds them in pairs; its only
+// overflow (two products of -32768 * -32768) wraps to the same value as a
+// 32-bit sum would, so every sum below stays exact modulo 2^32. Lane
+// arithmetic wraps in 16 bits, which is exactly the coefficients' update.
+class VectorPredictor {
+ public:
+  explicit VectorPredictor(const Adpcm2State& s) noexcept
+      : coef_(_mm_setr_epi16(s.b1, s.b2, s.b3, s.b4, s.b5, s.b6, s.a1, s.a2)),
+        hist_(_mm_setr_epi16(s.dq1, s.dq2, s.dq3, s.dq4, s.dq5, s.dq6, s.sr1, s.sr2)) {}
+
+  Sums Estimate() const noexcept {
+    const __m128i pairs = _mm_madd_epi16(coef_, hist_);  // zero 1+2, 3+4, 5+6, pole 1+2
+    const __m128i zero = _mm_add_epi32(_mm_add_epi32(pairs, _mm_srli_si128(pairs, 4)),
+                                       _mm_srli_si128(pairs, 8));
+    const int32_t sezi = _mm_cvtsi128_si32(zero);
+    return {sezi, Add32Wrap(sezi, _mm_cvtsi128_si32(_mm_srli_si128(pairs, 12)))};
+  }
+
+  template <bool kDqNonZero>
+  void Adapt(int32_t dq, int32_t sr, int32_t a1, int32_t a2, bool transition) noexcept {
+    // dq in every 32-bit lane: the even 16-bit lanes hold its low half, the odd
+    // ones its sign extension; with |dq| < 2^15 both carry its sign.
+    const __m128i dqv = _mm_shuffle_epi32(_mm_cvtsi32_si128(dq), 0);
+    const __m128i differ = _mm_srai_epi16(_mm_xor_si128(dqv, hist_), 15);
+    __m128i inc = _mm_sub_epi16(_mm_set1_epi16(ZERO_STEP),
+                                _mm_and_si128(differ, _mm_set1_epi16(2 * ZERO_STEP)));
+    if (!kDqNonZero) inc = _mm_andnot_si128(_mm_cmpeq_epi32(dqv, _mm_setzero_si128()), inc);
+    __m128i coef = _mm_add_epi16(_mm_sub_epi16(coef_, _mm_srai_epi16(coef_, 8)), inc);
+    if (transition) coef = _mm_setzero_si128();
+    coef = _mm_insert_epi16(coef, a1, 6);
+    coef_ = _mm_insert_epi16(coef, a2, 7);
+    // dq1..dq6, sr1, sr2 move up one lane; dq and sr enter at lanes 0 and 6.
+    hist_ = _mm_insert_epi16(_mm_insert_epi16(_mm_slli_si128(hist_, 2), dq, 0), sr, 6);
+  }
+
+  void Save(Adpcm2State& s) const noexcept {
+    alignas(16) int16_t c[8], h[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(c), coef_);
+    _mm_store_si128(reinterpret_cast<__m128i*>(h), hist_);
+    s.b1 = c[0], s.b2 = c[1], s.b3 = c[2], s.b4 = c[3], s.b5 = c[4], s.b6 = c[5];
+    s.a1 = c[6], s.a2 = c[7];
+    s.dq1 = h[0], s.dq2 = h[1], s.dq3 = h[2], s.dq4 = h[3], s.dq5 = h[4], s.dq6 = h[5];
+    s.sr1 = h[6], s.sr2 = h[7];
+  }
+
+ private:
+  __m128i coef_;
+  __m128i hist_;
+};
+using FastPredictor = VectorPredictor;
+#else
+using FastPredictor = PortablePredictor;
+#endif
+
+// The rest of the record in 32-bit locals for the length of one block, each
+// holding its field's 16-bit value (yl its 32-bit value) between samples.
+template <typename Predictor>
+struct Work {
+  Predictor pred;
+  int32_t a1, a2, p1, p2, dms, dml, ap, yu, td, yl;
+};
+
+Adpcm2State LoadRecord(const void* block) noexcept {
+  Adpcm2State s;
+  std::memcpy(&s, block, ADPCM2_FIELDS16_BYTES);
+  std::memcpy(&s.yl, static_cast<const unsigned char*>(block) + ADPCM2_YL_OFFSET, sizeof s.yl);
+  return s;
+}
+
+void StoreRecord(const Adpcm2State& s, void* block) noexcept {
+  std::memcpy(block, &s, ADPCM2_FIELDS16_BYTES);
+  std::memcpy(static_cast<unsigned char*>(block) + ADPCM2_YL_OFFSET, &s.yl, sizeof s.yl);
+}
+
+template <typename Predictor>
+Work<Predictor> Load(const Adpcm2State& s) noexcept {
+  return {Predictor(s), s.a1, s.a2, s.p1, s.p2, s.dms, s.dml, s.ap, s.yu, s.td, s.yl};
+}
+
+template <typename Predictor>
+void Store(const Work<Predictor>& w, void* block) noexcept {
+  Adpcm2State s;
+  w.pred.Save(s);
+  s.p1 = Wrap16(w.p1), s.p2 = Wrap16(w.p2);
+  s.dms = Wrap16(w.dms), s.dml = Wrap16(w.dml), s.ap = Wrap16(w.ap);
+  s.yu = Wrap16(w.yu), s.td = Wrap16(w.td);
+  s.yl = w.yl;
+  StoreRecord(s, block);
+}
+
+// Per magnitude class (0 small, 1 large): the quantiser's log level and the
+// scaled weights that the adaptation adds, each selected from the class bit
+// with a mask rather than a table read.
+constexpr int32_t ByClass(int32_t large, int32_t small, int32_t big) noexcept {
+  return small + ((big - small) & -large);
+}
+constexpr int32_t DqlnOf(int32_t large) noexcept {
+  return ByClass(large, ADPCM2_DQLN_TABLE[0], ADPCM2_DQLN_TABLE[1]);
+}
+constexpr int32_t F512Of(int32_t large) noexcept {
+  return ByClass(large, 512 * ADPCM2_F_TABLE[0], 512 * ADPCM2_F_TABLE[1]);
+}
+constexpr int32_t F2048Of(int32_t large) noexcept {
+  return ByClass(large, 2048 * ADPCM2_F_TABLE[0], 2048 * ADPCM2_F_TABLE[1]);
+}
+constexpr int32_t W32Of(int32_t large) noexcept {
+  return ByClass(large, 32 * ADPCM2_W_TABLE[0], 32 * ADPCM2_W_TABLE[1]);
+}
+
+// The reconstructed magnitude for every log level that a record in range (see
+// below) can produce: dql = DQLN + (y >> 2) with y >> 2 in 136..1280.
+constexpr int32_t DQL_MIN = 116 + 136;  // ADPCM2_DQLN_TABLE[0] + smallest y >> 2
+constexpr int32_t DQL_MAX = 365 + 1280;  // ADPCM2_DQLN_TABLE[1] + largest y >> 2
+constexpr std::array<int16_t, DQL_MAX - DQL_MIN + 1> MakeDqMagnitudeTable() {
+  std::array<int16_t, DQL_MAX - DQL_MIN + 1> table{};
+  for (int32_t dql = DQL_MIN; dql <= DQL_MAX; ++dql) {
+    table[static_cast<size_t>(dql - DQL_MIN)] =
+        static_cast<int16_t>(Adpcm2ReconstructMagnitude(dql));
+  }
+  return table;
+}
+constexpr std::array<int16_t, DQL_MAX - DQL_MIN + 1> DQ_MAGNITUDE_BY_DQL = MakeDqMagnitudeTable();
+
+// The quantiser's decision as a magnitude threshold: since the logarithm
+// never decreases, Adpcm2Log2(m) - y4 >= 261 exactly when m is at least the
+// smallest magnitude that passes. One entry per y4 in 136..1280.
+constexpr int32_t Y4_MIN = 136;
+constexpr int32_t Y4_MAX = 1280;
+constexpr std::array<int16_t, Y4_MAX - Y4_MIN + 1> MakeLargeThresholdTable() {
+  std::array<int16_t, Y4_MAX - Y4_MIN + 1> table{};
+  uint32_t m = 0;
+  for (int32_t y4 = Y4_MIN; y4 <= Y4_MAX; ++y4) {
+    while (Adpcm2Log2Magnitude(m) - y4 < ADPCM2_LARGE_THRESHOLD) ++m;
+    table[static_cast<size_t>(y4 - Y4_MIN)] = static_cast<int16_t>(m);
+  }
+  return table;
+}
+constexpr std::array<int16_t, Y4_MAX - Y4_MIN + 1> LARGE_THRESHOLD_BY_Y4 =
+    MakeLargeThresholdTable();
+
+// Every record reached from the reset by coding keeps these fields within
+// these ranges, and each update below maps them back into them:
+//   yu in 544..5120 and yl in 64 * (544..5120), so y lies in 544..5120
+//   (a weighted mean of yu and yl >> 6 with weight al in 0..64, floored);
+//   ap in 0..512 (ap - ap/16 + 32 stays below 512, ap - ap/16 above 0);
+//   dms in 0..3584 and dml in 0..14336 (each moves towards 0 or its target
+//   by a floored fraction of the gap); td 0 or 1; |a1| <= 27648 (its limit
+//   15360 - a2 with a2 >= -12288).
+// For such a record several 16-bit wraps of the update can never wrap, and
+// the transition's product test always holds (dql >= 252 and 252 * 7147
+// exceeds every yl). The coder then runs a form of the step that leaves them
+// out; any other record, such as one that was never reset, runs the step
+// with every wrap and test as written. Both give the same result on the
+// records where both apply.
+struct ExactStep {
+  static constexpr bool kInRange = false;
+  static constexpr bool kTransition = false;  // unused: tested per sample
+};
+template <bool kTr>
+struct InRangeStep {
+  static constexpr bool kInRange = true;
+  static constexpr bool kTransition = kTr;  // td was 1: the transition fires
+};
+
+bool InRange(const Adpcm2State& s) noexcept {
+  return s.yu >= YU_MIN && s.yu <= YU_MAX && s.yl >= YL_RESET && s.yl <= 64 * YU_MAX &&
+         s.ap >= 0 && s.ap <= 512 && s.dms >= 0 && s.dms <= 3584 && s.dml >= 0 &&
+         s.dml <= 14336 && (s.td == 0 || s.td == 1) && s.a1 >= -27648 && s.a1 <= 27648;
+}
+
+// A 16-bit wrap that the range argument above shows to be a no-op in range.
+template <typename Mode>
+constexpr int32_t Wrap16Unless(int32_t v) noexcept {
+  if constexpr (Mode::kInRange) {
+    return v;
+  } else {
+    return Wrap16(v);
+  }
+}
+
+// What a code source delivers for one sample.
+struct CodeChoice {
+  int32_t negative;  // 1 for codes 2 and 3
+  int32_t large;     // magnitude class: 1 for codes 1 and 2
+};
 
 // One sample of the coder, for encoder and decoder alike. `source(se, y4)`
 // delivers the code: the encoder quantises its input against the signal
 // estimate se and the normalising term y4 = y >> 2, the decoder reads its
 // next code. Everything else (prediction, reconstruction, adaptation) is this
 // one computation. Returns the reconstructed signal sr.
-template <typename CodeSource>
-[[gnu::always_inline]] inline int32_t Step(Work& w, CodeSource source) noexcept {
-  // Prediction: the zero section over the last six differences, then the two
-  // poles over the last two reconstructed samples; sums wrap in 32 bits.
-  int32_t sezi = 0;
-  for (int i = 0; i < 6; ++i) sezi = Add32Wrap(sezi, Mul32Wrap(w.b[i], w.h[i]));
-  const int32_t sez = ShiftRight(sezi, 14);
-  const int32_t sei =
-      Add32Wrap(Add32Wrap(sezi, Mul32Wrap(w.a1, w.sr1)), Mul32Wrap(w.a2, w.sr2));
-  const int32_t se = ShiftRight(sei, 14);
+template <typename Mode, typename Predictor, typename CodeSource>
+[[gnu::always_inline]] inline int32_t Step(Work<Predictor>& w, CodeSource source) noexcept {
+  // Prediction; sums wrap in 32 bits.
+  const Sums sums = w.pred.Estimate();
+  const int32_t sez = ShiftRight(sums.sezi, 14);
+  const int32_t se = ShiftRight(sums.sei, 14);
 
   // Mixed scale factor. The whole sum is shifted once:
   // (yl + (yu - yl/64) * al) >> 6 rounds differently from yl/64 + (...) >> 6.
   const int32_t al = w.ap >= AP_FULL ? 64 : ShiftRight(w.ap, 2);
   const int32_t ylTrunc = ShiftRight(w.yl, 6);
   const int32_t y =
-      ShiftRight(Add32Wrap(w.yl, Mul32Wrap(Sub16Wrap(w.yu, ylTrunc), al)), 6);
+      ShiftRight(Add32Wrap(w.yl, Wrap16Unless<Mode>(w.yu - ylTrunc) * al), 6);
   const int32_t y4 = ShiftRight(y, 2);
 
   const CodeChoice c = source(se, y4);
 
-  // Reconstruction.
-  const int16_t dql = Add16Wrap(c.dqln, y4);
-  const int32_t dq = Adpcm2Reconstruct(dql, c.negative);
+  // Reconstruction: Adpcm2Reconstruct(dql, negative), from the table where
+  // the record's ranges bound dql.
+  const int32_t dql = Wrap16Unless<Mode>(DqlnOf(c.large) + y4);
+  int32_t magnitude;
+  if constexpr (Mode::kInRange) {
+    magnitude = DQ_MAGNITUDE_BY_DQL[static_cast<size_t>(dql - DQL_MIN)];
+  } else {
+    magnitude = Adpcm2ReconstructMagnitude(dql);
+  }
+  const int32_t negMask = -c.negative;
+  const int32_t dq = (magnitude ^ negMask) - negMask;
   const int32_t sr = Add16Wrap(se, dq);
   const int32_t p = Add16Wrap(sez, dq);
 
   // Scale-factor adaptation.
-  const int large = Adpcm2WeightIndex(c.code);
-  const int32_t f = ADPCM2_F_TABLE[large];
-  const int32_t wt = ADPCM2_W_TABLE[large];
-  const int32_t dms = Add16Wrap(w.dms, ShiftRight(Sub16Wrap(512 * f, w.dms), 5));
-  const int32_t dml = Add16Wrap(w.dml, ShiftRight(Sub16Wrap(2048 * f, w.dml), 7));
-  const int32_t yu = Clamp(Add16Wrap(y, ShiftRight(Sub16Wrap(32 * wt, y), 5)), YU_MIN, YU_MAX);
+  const int32_t dms = Wrap16Unless<Mode>(
+      w.dms + ShiftRight(Wrap16Unless<Mode>(F512Of(c.large) - w.dms), 5));
+  const int32_t dml = Wrap16Unless<Mode>(
+      w.dml + ShiftRight(Wrap16Unless<Mode>(F2048Of(c.large) - w.dml), 7));
+  const int32_t yu = Clamp(
+      Wrap16Unless<Mode>(y + ShiftRight(Wrap16Unless<Mode>(W32Of(c.large) - y), 5)), YU_MIN,
+      YU_MAX);
   // The old yl's share leaves after the new yu enters: yl + yu - (yl >> 6),
   // not yl + yu + ((-yl) >> 6), which rounds the other way.
   const int32_t yl = Sub32Wrap(Add32Wrap(w.yl, yu), ylTrunc);
 
-  // Transition: a tone seen at the previous sample clears the predictor. From
-  // any state reached by coding the product test always holds.
-  const bool tr = w.td == 1 && Mul32Wrap(dql, TRANSITION_SCALE) > w.yl;
+  // Transition: a tone seen at the previous sample clears the predictor.
+  bool tr;
+  if constexpr (Mode::kInRange) {
+    tr = Mode::kTransition;
+  } else {
+    tr = w.td == 1 && dql * TRANSITION_SCALE > w.yl;
+  }
 
   // Predictor adaptation, from the fields as they were before this sample.
-  const int pSign = (p > 0) - (p < 0);
-  const int32_t a2p = Adpcm2UpdatePole2(Wrap16(w.p1), Wrap16(w.p2), Wrap16(w.a2), Wrap16(w.a1),
-                                        pSign);
-  const int32_t u = p == 0 ? 0 : (SameSign(p, w.p1) ? POLE1_STEP : -POLE1_STEP);
-  const int32_t a1ul = A1_LIMIT_BASE - a2p;
-  const int32_t a1 = Clamp(Wrap16(w.a1 - ShiftRight(w.a1, 8) + u), -a1ul, a1ul);
+  const int32_t a2p = Adpcm2Pole2Candidate(w.p1, w.p2, w.a2, w.a1, p < 0);
   const bool tone = a2p < A2_TONE;
-
-  // Speed control: fast on a change in the code statistics, at a small scale
-  // factor or on a tone. ap - (ap >> 4) + 32, not ap + ((512 - ap) >> 4).
+  // The speed control goes fast on a change in the code statistics, at a
+  // small scale factor or on a tone: ap - (ap >> 4) + 32, not
+  // ap + ((512 - ap) >> 4), which rounds the other way.
   const int32_t dmsDev = 4 * dms - dml;
   const bool fast =
-      (dmsDev < 0 ? -dmsDev : dmsDev) >= ShiftRight(dml, 3) || y < Y_FAST || tone;
-  const int32_t ap = Wrap16(w.ap - ShiftRight(w.ap, 4) + (fast ? 32 : 0));
-
-  for (int i = 0; i < 6; ++i) {
-    const int32_t inc = dq == 0 ? 0 : (SameSign(dq, w.h[i]) ? ZERO_STEP : -ZERO_STEP);
-    w.b[i] = tr ? 0 : Wrap16(w.b[i] - ShiftRight(w.b[i], 8) + inc);
+      ((dmsDev < 0 ? -dmsDev : dmsDev) >= ShiftRight(dml, 3)) | (y < Y_FAST) | tone;
+  if (tr) {
+    w.a1 = 0;
+    w.a2 = 0;
+    w.td = 0;
+    w.ap = AP_FULL;
+  } else {
+    const int32_t u = p == 0 ? 0 : (SameSign(p, w.p1) ? POLE1_STEP : -POLE1_STEP);
+    const int32_t a1ul = A1_LIMIT_BASE - a2p;
+    w.a1 = Clamp(Wrap16Unless<Mode>(w.a1 - ShiftRight(w.a1, 8) + u), -a1ul, a1ul);
+    w.a2 = a2p;
+    w.td = tone ? 1 : 0;
+    w.ap = Wrap16Unless<Mode>(w.ap - ShiftRight(w.ap, 4) + (fast ? 32 : 0));
   }
-  for (int i = 5; i > 0; --i) w.h[i] = w.h[i - 1];
-  w.h[0] = Wrap16(dq);
-
-  w.a1 = tr ? 0 : a1;
-  w.a2 = tr ? 0 : a2p;
-  w.td = tr ? 0 : (tone ? 1 : 0);
-  w.ap = tr ? AP_FULL : ap;
+  // In range dq comes from the table, whose magnitudes are all at least 3.
+  w.pred.template Adapt<Mode::kInRange>(dq, sr, w.a1, w.a2, tr);
   w.dms = dms;
   w.dml = dml;
   w.yu = yu;
   w.yl = yl;
   w.p2 = w.p1;
   w.p1 = p;
-  w.sr2 = w.sr1;
-  w.sr1 = sr;
   return sr;
+}
+
+// Runs `step(mode, i)` for samples 0..count-1, each in the cheapest form that
+// the record's ranges allow. A record in range stays in range, so the check
+// is made once per block.
+template <typename Predictor, typename PerSample>
+void RunBlock(Work<Predictor>& w, bool inRange, int count, PerSample perSample) noexcept {
+  if (inRange) {
+    for (int i = 0; i < count; ++i) {
+      if (w.td != 0) {
+        perSample(InRangeStep<true>{}, i);
+      } else {
+        perSample(InRangeStep<false>{}, i);
+      }
+    }
+  } else {
+    for (int i = 0; i < count; ++i) perSample(ExactStep{}, i);
+  }
+}
+
+// The encoder's choice of code for input s: the difference wraps in 16 bits,
+// so a large estimate against an input of the other sign can flip its sign.
+// The magnitude of -32768 is the pattern 0x8000, which the logarithm ranks
+// with 0.
+template <typename Mode>
+[[gnu::always_inline]] inline CodeChoice Quantize(int32_t s, int32_t se, int32_t y4) noexcept {
+  const int32_t d = Sub16Wrap(s, Wrap16(se));
+  const int32_t negMask = ShiftRight(d, 31);
+  // |d| in 16 bits, with 0x8000 (from -32768) taken as 0.
+  const auto magnitude = static_cast<uint32_t>((d ^ negMask) - negMask) & 0x7FFFu;
+  int32_t large;
+  if constexpr (Mode::kInRange) {
+    large = static_cast<int32_t>(magnitude) >= LARGE_THRESHOLD_BY_Y4[static_cast<size_t>(y4 - Y4_MIN)];
+  } else {
+    const int32_t dln = Wrap16(Adpcm2Log2(static_cast<int16_t>(magnitude)) - y4);
+    large = dln >= ADPCM2_LARGE_THRESHOLD ? 1 : 0;
+  }
+  return {-negMask, large};
+}
+
+constexpr int CodeOf(CodeChoice c) noexcept { return c.negative != 0 ? 3 - c.large : c.large; }
+
+// Encodes count samples, handing each code to sink(i, code).
+template <typename Predictor, typename Sink>
+void EncodeSamples(const int16_t* pcm, int count, void* stateBlock, Sink sink) noexcept {
+  const Adpcm2State record = LoadRecord(stateBlock);
+  Work<Predictor> w = Load<Predictor>(record);
+  RunBlock(w, InRange(record), count, [&](auto mode, int i) {
+    using Mode = decltype(mode);
+    const int32_t s = pcm[i];
+    Step<Mode>(w, [&](int32_t se, int32_t y4) {
+      const CodeChoice c = Quantize<Mode>(s, se, y4);
+      sink(i, CodeOf(c));
+      return c;
+    });
+  });
+  Store(w, stateBlock);
+}
+
+// Decodes count codes, code(i) giving the i-th (0..3).
+template <typename Predictor, typename CodeAt>
+void DecodeSamples(CodeAt codeAt, int16_t* pcm, int count, void* stateBlock) noexcept {
+  const Adpcm2State record = LoadRecord(stateBlock);
+  Work<Predictor> w = Load<Predictor>(record);
+  RunBlock(w, InRange(record), count, [&](auto mode, int i) {
+    using Mode = decltype(mode);
+    const int code = codeAt(i);
+    pcm[i] = Wrap16(Step<Mode>(w, [&](int32_t, int32_t) {
+      return CodeChoice{code >> 1, Adpcm2WeightIndex(code)};
+    }));
+  });
+  Store(w, stateBlock);
+}
+
+template <typename Predictor>
+void EncodeBlock(const int16_t* pcm, uint8_t* codes, int32_t n, void* stateBlock) noexcept {
+  const int count = LowSigned16(n);
+  if (count <= 0) return;
+  EncodeSamples<Predictor>(pcm, count, stateBlock,
+                           [&](int i, int code) { codes[i] = static_cast<uint8_t>(code); });
+}
+
+template <typename Predictor>
+void DecodeBlock(const uint8_t* codes, int16_t* pcm, int32_t n, void* stateBlock) noexcept {
+  const int count = LowSigned16(n);
+  if (count <= 0) return;
+  DecodeSamples<Predictor>([&](int i) { return codes[i] & 3; }, pcm, count, stateBlock);
 }
 
 }  // namespace
 
 void Adpcm2Reset(void* stateBlock) noexcept {
-  Work w{};
-  w.sr1 = w.sr2 = RESET_HISTORY;
-  for (int32_t& h : w.h) h = RESET_HISTORY;
-  w.yu = YU_MIN;
-  w.yl = YL_RESET;
-  Store(w, stateBlock);
+  Adpcm2State s;
+  s.sr1 = s.sr2 = RESET_HISTORY;
+  s.a1 = s.a2 = 0;
+  s.b1 = s.b2 = s.b3 = s.b4 = s.b5 = s.b6 = 0;
+  s.dq1 = s.dq2 = s.dq3 = s.dq4 = s.dq5 = s.dq6 = RESET_HISTORY;
+  s.dms = s.dml = s.ap = 0;
+  s.yu = YU_MIN;
+  s.td = s.p1 = s.p2 = 0;
+  s.yl = YL_RESET;
+  StoreRecord(s, stateBlock);
 }
 
 void Adpcm2EncodeBlock(const int16_t* pcm, uint8_t* codes, int32_t n, void* stateBlock) noexcept {
-  const int count = LowSigned16(n);
-  if (count <= 0) return;
-  Work w = Load(stateBlock);
-  for (int i = 0; i < count; ++i) {
-    const int32_t s = pcm[i];
-    Step(w, [&](int32_t se, int32_t y4) {
-      // The difference wraps in 16 bits, so a large estimate against an input
-      // of the other sign can flip its sign. The magnitude of -32768 is the
-      // pattern 0x8000, which the logarithm ranks with 0.
-      const int16_t d = Sub16Wrap(s, Wrap16(se));
-      const int negative = d < 0 ? 1 : 0;
-      const int16_t magnitude = negative != 0 ? Wrap16(-d) : d;
-      const int16_t dln = Sub16Wrap(Adpcm2Log2(magnitude), y4);
-      const Adpcm2Quantized q = Adpcm2Quantize(dln, negative);
-      codes[i] = static_cast<uint8_t>(q.code);
-      return CodeChoice{q.code, negative, q.dqln};
-    });
-  }
-  Store(w, stateBlock);
+  EncodeBlock<FastPredictor>(pcm, codes, n, stateBlock);
 }
 
 void Adpcm2DecodeBlock(const uint8_t* codes, int16_t* pcm, int32_t n, void* stateBlock) noexcept {
-  const int count = LowSigned16(n);
-  if (count <= 0) return;
-  Work w = Load(stateBlock);
-  for (int i = 0; i < count; ++i) {
-    const int code = codes[i] & 3;
-    const int32_t sr = Step(w, [&](int32_t, int32_t) {
-      return CodeChoice{code, code >> 1, ADPCM2_DQLN_TABLE[code]};
-    });
-    pcm[i] = Wrap16(sr);
-  }
-  Store(w, stateBlock);
+  DecodeBlock<FastPredictor>(codes, pcm, n, stateBlock);
+}
+
+void Adpcm2EncodeBlockPortable(const int16_t* pcm, uint8_t* codes, int32_t n,
+                               void* stateBlock) noexcept {
+  EncodeBlock<PortablePredictor>(pcm, codes, n, stateBlock);
+}
+
+void Adpcm2DecodeBlockPortable(const uint8_t* codes, int16_t* pcm, int32_t n,
+                               void* stateBlock) noexcept {
+  DecodeBlock<PortablePredictor>(codes, pcm, n, stateBlock);
 }
 
 void Adpcm2EncodeFrame(void* stateBlock, const int16_t* pcm, uint16_t* frame, int n) noexcept {
@@ -235,9 +505,8 @@ void Adpcm2EncodeFrame(void* stateBlock, const int16_t* pcm, uint16_t* frame, in
 
 void Adpcm2DecodeFrame(void* stateBlock, const uint16_t* frame, int16_t* pcm) noexcept {
   uint8_t codes[FRAME_MAX_SAMPLES];
-  const int n = 8 * FrameLengthByte(frame);
   FrameUnpackAdpcm2(frame, codes);
-  Adpcm2DecodeBlock(codes, pcm, n, stateBlock);
+  Adpcm2DecodeBlock(codes, pcm, 8 * FrameLengthByte(frame), stateBlock);
 }
 
 }  // namespace zelk

@@ -89,17 +89,24 @@ inline constexpr int32_t ADPCM2_A2_LIMIT = 12288;
 inline constexpr int32_t ADPCM2_A1_CLIP_IN_A2 = 8192;
 
 // Candidate second pole coefficient. p1 and p2 are the partial reconstructed
-// signals one and two samples back, a2 and a1 the current coefficients, pSign
-// the sign of the current partial signal (-1, 0, +1; 0 counts as
-// non-negative). The sum is formed in 32 bits and limited to +-12288.
-constexpr int16_t Adpcm2UpdatePole2(int16_t p1, int16_t p2, int16_t a2, int16_t a1,
-                                    int pSign) noexcept {
-  const bool pNegative = pSign < 0;
+// signals one and two samples back, a2 and a1 the current coefficients (all
+// 16-bit values held in 32 bits), pNegative the sign of the current partial
+// signal (zero counts as non-negative). The sum is formed in 32 bits and
+// limited to +-12288.
+constexpr int32_t Adpcm2Pole2Candidate(int32_t p1, int32_t p2, int32_t a2, int32_t a1,
+                                       bool pNegative) noexcept {
   const int32_t a1c = Clamp(a1, -ADPCM2_A1_CLIP_IN_A2, ADPCM2_A1_CLIP_IN_A2);
   int32_t t = pNegative == (p2 < 0) ? 4096 : -4096;
   t = pNegative == (p1 < 0) ? t - a1c : t + a1c;
   const int32_t candidate = a2 - ShiftRight(a2, 7) + ShiftRight(t, 5);
-  return static_cast<int16_t>(Clamp(candidate, -ADPCM2_A2_LIMIT, ADPCM2_A2_LIMIT));
+  return Clamp(candidate, -ADPCM2_A2_LIMIT, ADPCM2_A2_LIMIT);
+}
+
+// The same for 16-bit arguments, with the sign of the current partial signal
+// given as -1, 0 or +1.
+constexpr int16_t Adpcm2UpdatePole2(int16_t p1, int16_t p2, int16_t a2, int16_t a1,
+                                    int pSign) noexcept {
+  return static_cast<int16_t>(Adpcm2Pole2Candidate(p1, p2, a2, a1, pSign < 0));
 }
 
 }  // namespace zelk
