@@ -212,6 +212,45 @@ TEST(Adpcm2Coder, ConstantInputTriggersTheToneTransition) {
   EXPECT_TRUE(b.OutsideFieldsUntouched());
 }
 
+TEST(Adpcm2Coder, ScaleFactorAndSpeedControlRoundDownAsAWhole) {
+  // From the reset with yl = 34879 (not a multiple of 64), yu = 600, ap = 100,
+  // one sample of 10000 (signal estimate 0), worked by hand:
+  //   al = 25, y = (34879 + 56 * 25) >> 6 = 566   (544 + (1400 >> 6) would be 565)
+  //   log2(10000) = 1692, dln = 1692 - 141 >= 261: code 1, dql = 506, dq = 15
+  //   yu = 566 + ((14048 - 566) >> 5) = 987
+  //   yl = 34879 + 987 - 544 = 35322             (34879 + 987 + (-34879 >> 6) = 35321)
+  //   dms = dml = 112, |448 - 112| >= 14: fast, ap = 100 - 6 + 32 = 126
+  //                                              (100 + ((512 - 100) >> 4) = 125)
+  Block b = ResetBlock();
+  Adpcm2State s = b.Get();
+  s.yl = 34879;
+  s.yu = 600;
+  s.ap = 100;
+  b.Set(s);
+  const Encoded e = EncodeTracking(b, {10000});
+  EXPECT_EQ(e.codes[0], 1);
+  EXPECT_EQ(e.reconstruction[0], 15);
+  const Adpcm2State after = b.Get();
+  EXPECT_EQ(after.yu, 987);
+  EXPECT_EQ(after.yl, 35322);
+  EXPECT_EQ(after.dms, 112);
+  EXPECT_EQ(after.dml, 112);
+  EXPECT_EQ(after.ap, 126);
+  EXPECT_EQ(after.a1, 192);
+  EXPECT_EQ(after.a2, 128);
+  EXPECT_EQ(after.b1, 128);
+  EXPECT_EQ(after.dq1, 15);
+  EXPECT_EQ(after.p1, 15);
+
+  // The reference form agrees on the same step.
+  Block ref = ResetBlock();
+  ref.Set(s);
+  const int16_t x = 10000;
+  uint8_t code = 0;
+  Adpcm2EncodeBlockReference(&x, &code, 1, ref.bytes);
+  EXPECT_EQ(std::memcmp(ref.bytes, b.bytes, sizeof b.bytes), 0);
+}
+
 TEST(Adpcm2Coder, CountIsTheLowSixteenBitsAndNonPositiveDoesNothing) {
   Block b;  // never reset: the record must not even be read
   int16_t pcm[16];

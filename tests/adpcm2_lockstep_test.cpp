@@ -6,6 +6,7 @@
 // arithmetic through every wrap under the sanitizers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -125,6 +126,85 @@ TEST(Adpcm2Lockstep, NeverResetRecordsStayInStepWithoutUndefinedBehaviour) {
     const auto kind = testing::ALL_SIGNALS[trial % std::size(testing::ALL_SIGNALS)];
     RunLockstep(MakeSignal(kind, 960, static_cast<uint32_t>(trial)), start,
                 static_cast<uint32_t>(trial));
+    if (HasFatalFailure()) return;
+  }
+}
+
+// A record within the ranges that coding keeps (scale factors, averages,
+// speed control, tone flag, first pole), everything else arbitrary: the
+// fast step's shortcuts apply to every such record, not only to those
+// reached from the reset.
+void RandomInRangeRecord(std::mt19937& rng, unsigned char* bytes) {
+  RandomRecord(rng, bytes);
+  auto put = [&](int field, int lo, int hi) {
+    const auto v = static_cast<int16_t>(lo + static_cast<int>(rng() % static_cast<uint32_t>(hi - lo + 1)));
+    std::memcpy(bytes + 2 * field, &v, 2);
+  };
+  put(2, -27648, 27648);  // a1
+  put(16, 0, 3584);       // dms
+  put(17, 0, 14336);      // dml
+  put(18, 0, 512);        // ap
+  put(19, 544, 5120);     // yu
+  put(20, 0, 1);          // td
+  const int32_t yl = 34816 + static_cast<int32_t>(rng() % (327680 - 34816 + 1));
+  std::memcpy(bytes + 48, &yl, 4);
+}
+
+// The block coders against the reference form (plain integers, every wrap as
+// written), in chunks of varying size: same codes, same samples, same record.
+void CompareWithReference(const std::vector<int16_t>& pcm, const unsigned char* start,
+                          uint32_t seed) {
+  Party fast(0x44), ref(0x55), fastDec(0x66), refDec(0x77);
+  for (Party* p : {&fast, &ref, &fastDec, &refDec}) {
+    std::memcpy(p->bytes, start, 46);
+    std::memcpy(p->bytes + 48, start + 48, 4);
+  }
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> codes(pcm.size()), refCodes(pcm.size()), noise(pcm.size());
+  std::vector<int16_t> out(pcm.size()), refOut(pcm.size());
+  for (auto& c : noise) c = static_cast<uint8_t>(rng());
+  size_t pos = 0;
+  while (pos < pcm.size()) {
+    const size_t n = std::min(pcm.size() - pos, size_t{1} + rng() % 200);
+    const auto count = static_cast<int32_t>(n);
+    Adpcm2EncodeBlock(pcm.data() + pos, codes.data() + pos, count, fast.bytes);
+    Adpcm2EncodeBlockReference(pcm.data() + pos, refCodes.data() + pos, count, ref.bytes);
+    ASSERT_EQ(std::memcmp(codes.data() + pos, refCodes.data() + pos, n), 0) << "at " << pos;
+    ASSERT_TRUE(FieldsEqual(fast, ref)) << "encoder record at " << pos;
+    // The decoders take the encoder's codes on even chunks and arbitrary
+    // bytes (only the low two bits count) on odd ones.
+    const uint8_t* in = (pos / 7) % 2 ? noise.data() + pos : codes.data() + pos;
+    Adpcm2DecodeBlock(in, out.data() + pos, count, fastDec.bytes);
+    Adpcm2DecodeBlockReference(in, refOut.data() + pos, count, refDec.bytes);
+    ASSERT_EQ(std::memcmp(out.data() + pos, refOut.data() + pos, 2 * n), 0) << "at " << pos;
+    ASSERT_TRUE(FieldsEqual(fastDec, refDec)) << "decoder record at " << pos;
+    pos += n;
+  }
+  for (const Party* p : {&fast, &ref, &fastDec, &refDec}) ASSERT_TRUE(p->SpareUntouched());
+}
+
+TEST(Adpcm2Reference, FastStepMatchesTheReferenceForm) {
+  unsigned char reset[ZELK_VOICE_STATE_SIZE] = {};
+  Adpcm2Reset(reset);
+  std::mt19937 rng(77);
+  for (Signal kind : testing::ALL_SIGNALS) {
+    for (uint32_t seed = 1; seed <= 3; ++seed) {
+      SCOPED_TRACE(::testing::Message() << testing::SignalName(kind) << " seed " << seed);
+      CompareWithReference(MakeSignal(kind, 8000 * 4, seed + 100), reset, seed);
+      if (HasFatalFailure()) return;
+    }
+  }
+  for (int trial = 0; trial < 400; ++trial) {
+    SCOPED_TRACE(::testing::Message() << "trial " << trial);
+    unsigned char start[ZELK_VOICE_STATE_SIZE];
+    if (trial % 2) {
+      RandomInRangeRecord(rng, start);
+    } else {
+      RandomRecord(rng, start);
+    }
+    const auto kind = testing::ALL_SIGNALS[trial % std::size(testing::ALL_SIGNALS)];
+    CompareWithReference(MakeSignal(kind, 1200, static_cast<uint32_t>(trial) + 5000), start,
+                         static_cast<uint32_t>(trial));
     if (HasFatalFailure()) return;
   }
 }

@@ -417,12 +417,13 @@ template <typename Mode>
 
 constexpr int CodeOf(CodeChoice c) noexcept { return c.negative != 0 ? 3 - c.large : c.large; }
 
-// Encodes count samples, handing each code to sink(i, code).
-template <typename Predictor, typename Sink>
+// Encodes count samples, handing each code to sink(i, code). kUseRanges:
+// take the in-range form of the step where the record allows it.
+template <typename Predictor, bool kUseRanges, typename Sink>
 void EncodeSamples(const int16_t* pcm, int count, void* stateBlock, Sink sink) noexcept {
   const Adpcm2State record = LoadRecord(stateBlock);
   Work<Predictor> w = Load<Predictor>(record);
-  RunBlock(w, InRange(record), count, [&](auto mode, int i) {
+  RunBlock(w, kUseRanges && InRange(record), count, [&](auto mode, int i) {
     using Mode = decltype(mode);
     const int32_t s = pcm[i];
     Step<Mode>(w, [&](int32_t se, int32_t y4) {
@@ -435,11 +436,11 @@ void EncodeSamples(const int16_t* pcm, int count, void* stateBlock, Sink sink) n
 }
 
 // Decodes count codes, code(i) giving the i-th (0..3).
-template <typename Predictor, typename CodeAt>
+template <typename Predictor, bool kUseRanges, typename CodeAt>
 void DecodeSamples(CodeAt codeAt, int16_t* pcm, int count, void* stateBlock) noexcept {
   const Adpcm2State record = LoadRecord(stateBlock);
   Work<Predictor> w = Load<Predictor>(record);
-  RunBlock(w, InRange(record), count, [&](auto mode, int i) {
+  RunBlock(w, kUseRanges && InRange(record), count, [&](auto mode, int i) {
     using Mode = decltype(mode);
     const int code = codeAt(i);
     pcm[i] = Wrap16(Step<Mode>(w, [&](int32_t, int32_t) {
@@ -449,19 +450,19 @@ void DecodeSamples(CodeAt codeAt, int16_t* pcm, int count, void* stateBlock) noe
   Store(w, stateBlock);
 }
 
-template <typename Predictor>
+template <typename Predictor, bool kUseRanges>
 void EncodeBlock(const int16_t* pcm, uint8_t* codes, int32_t n, void* stateBlock) noexcept {
   const int count = LowSigned16(n);
   if (count <= 0) return;
-  EncodeSamples<Predictor>(pcm, count, stateBlock,
-                           [&](int i, int code) { codes[i] = static_cast<uint8_t>(code); });
+  EncodeSamples<Predictor, kUseRanges>(pcm, count, stateBlock,
+                           [codes](int i, int code) { codes[i] = static_cast<uint8_t>(code); });
 }
 
-template <typename Predictor>
+template <typename Predictor, bool kUseRanges>
 void DecodeBlock(const uint8_t* codes, int16_t* pcm, int32_t n, void* stateBlock) noexcept {
   const int count = LowSigned16(n);
   if (count <= 0) return;
-  DecodeSamples<Predictor>([&](int i) { return codes[i] & 3; }, pcm, count, stateBlock);
+  DecodeSamples<Predictor, kUseRanges>([codes](int i) { return codes[i] & 3; }, pcm, count, stateBlock);
 }
 
 }  // namespace
@@ -480,21 +481,21 @@ void Adpcm2Reset(void* stateBlock) noexcept {
 }
 
 void Adpcm2EncodeBlock(const int16_t* pcm, uint8_t* codes, int32_t n, void* stateBlock) noexcept {
-  EncodeBlock<FastPredictor>(pcm, codes, n, stateBlock);
+  EncodeBlock<FastPredictor, true>(pcm, codes, n, stateBlock);
 }
 
 void Adpcm2DecodeBlock(const uint8_t* codes, int16_t* pcm, int32_t n, void* stateBlock) noexcept {
-  DecodeBlock<FastPredictor>(codes, pcm, n, stateBlock);
+  DecodeBlock<FastPredictor, true>(codes, pcm, n, stateBlock);
 }
 
-void Adpcm2EncodeBlockPortable(const int16_t* pcm, uint8_t* codes, int32_t n,
-                               void* stateBlock) noexcept {
-  EncodeBlock<PortablePredictor>(pcm, codes, n, stateBlock);
+void Adpcm2EncodeBlockReference(const int16_t* pcm, uint8_t* codes, int32_t n,
+                                void* stateBlock) noexcept {
+  EncodeBlock<PortablePredictor, false>(pcm, codes, n, stateBlock);
 }
 
-void Adpcm2DecodeBlockPortable(const uint8_t* codes, int16_t* pcm, int32_t n,
-                               void* stateBlock) noexcept {
-  DecodeBlock<PortablePredictor>(codes, pcm, n, stateBlock);
+void Adpcm2DecodeBlockReference(const uint8_t* codes, int16_t* pcm, int32_t n,
+                                void* stateBlock) noexcept {
+  DecodeBlock<PortablePredictor, false>(codes, pcm, n, stateBlock);
 }
 
 void Adpcm2EncodeFrame(void* stateBlock, const int16_t* pcm, uint16_t* frame, int n) noexcept {

@@ -68,14 +68,16 @@ void Adpcm2EncodeBlock(const int16_t* pcm, uint8_t* codes, int32_t n, void* stat
 // Decodes n codes (only their low two bits count) into n samples.
 void Adpcm2DecodeBlock(const uint8_t* codes, int16_t* pcm, int32_t n, void* stateBlock) noexcept;
 
-// The same with the predictor in plain integers. Where the CPU has SSE2 the
-// two functions above keep the predictor in vector registers instead; these
-// give the same codes, samples and records to the bit and are the form every
-// other platform runs.
-void Adpcm2EncodeBlockPortable(const int16_t* pcm, uint8_t* codes, int32_t n,
-                               void* stateBlock) noexcept;
-void Adpcm2DecodeBlockPortable(const uint8_t* codes, int16_t* pcm, int32_t n,
-                               void* stateBlock) noexcept;
+// The same computation in its plainest form: the predictor in plain
+// integers and every wrap and test of the step as written, whatever the
+// record holds. The two functions above keep the predictor in SSE2 registers
+// where the CPU has them and take shortcuts that the ranges of a record
+// reached by coding allow; they must give these functions' codes, samples and
+// records to the bit, which the tests check.
+void Adpcm2EncodeBlockReference(const int16_t* pcm, uint8_t* codes, int32_t n,
+                                void* stateBlock) noexcept;
+void Adpcm2DecodeBlockReference(const uint8_t* codes, int16_t* pcm, int32_t n,
+                                void* stateBlock) noexcept;
 
 // One frame of n samples, 1 <= n <= 480 (the caller passes 80..480 in steps of
 // 80): header, length n / 8 and n / 8 payload words.
