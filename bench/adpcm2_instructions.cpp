@@ -38,8 +38,8 @@ int main(int argc, char** argv) {
     int16_t pcm[ZELK_VOICE_MAX_SAMPLES];
     int16_t count = 0;
     for (int f = 0; f < kFrames; ++f) {
-      ZELK_VOICE_DecodeFrame(&dec, stream.data() + f * ZELK_VOICE_MAX_FRAME_WORDS, pcm,
-                             ADPCM_2BIT, &count);
+      ZELK_VOICE_DecodeFrame(&dec, stream.data() + f * ZELK_VOICE_MAX_FRAME_WORDS, pcm, ADPCM_2BIT,
+                             &count);
     }
   }
   std::printf("%s: %d samples\n", decode ? "decode" : "encode", kFrameSamples * kFrames);

@@ -80,7 +80,7 @@ TEST(Adpcm2Coder, ResetWritesEveryFieldAndLeavesTheSpareBytes) {
   std::memset(b.bytes + 46, kSentinel, 2);
   Adpcm2Reset(b.bytes);
   const Adpcm2State s = b.Get();
-  const int16_t expected16[23] = {32, 32, 0, 0, 0, 0, 0, 0, 0, 0, 32, 32,
+  const int16_t expected16[23] = {32, 32, 0,  0,  0, 0, 0, 0,   0, 0, 32, 32,
                                   32, 32, 32, 32, 0, 0, 0, 544, 0, 0, 0};
   EXPECT_EQ(std::memcmp(b.bytes, expected16, sizeof expected16), 0);
   EXPECT_EQ(s.yl, 34816);
@@ -136,9 +136,9 @@ TEST(Adpcm2Coder, DecoderSequencesFromReset) {
   EXPECT_EQ(Decode({1}), std::vector<int>{15});
   EXPECT_EQ(Decode({2}), std::vector<int>{-15});
   EXPECT_EQ(Decode({3}), std::vector<int>{-3});
-  EXPECT_EQ(Decode(std::vector<uint8_t>(8, 1)),
-            (std::vector<int>{15, 17, 21, 24, 28, 34, 40, 53}));
-  EXPECT_EQ(Decode({1, 2, 1, 2, 1, 2, 1, 2}), (std::vector<int>{15, -15, 18, -20, 24, -30, 35, -48}));
+  EXPECT_EQ(Decode(std::vector<uint8_t>(8, 1)), (std::vector<int>{15, 17, 21, 24, 28, 34, 40, 53}));
+  EXPECT_EQ(Decode({1, 2, 1, 2, 1, 2, 1, 2}),
+            (std::vector<int>{15, -15, 18, -20, 24, -30, 35, -48}));
   EXPECT_EQ(Decode({0, 3, 0, 3, 0, 3, 0, 3}), (std::vector<int>{3, -2, 3, -3, 3, -4, 3, -4}));
   // Only the low two bits of a code byte count.
   EXPECT_EQ(Decode({0xFD, 0x06}), Decode({1, 2}));

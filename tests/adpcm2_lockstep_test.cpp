@@ -103,15 +103,15 @@ TEST(Adpcm2Lockstep, SeededStreamsFromReset) {
 // A record of arbitrary bytes, half of the fields drawn from the extremes
 // where wraps and limits bite.
 void RandomRecord(std::mt19937& rng, unsigned char* bytes) {
-  static constexpr int16_t kEdges[] = {-32768, -32767, -12289, -8193, -1, 0, 1, 255, 256, 8193,
-                                       12289, 32767};
+  static constexpr int16_t kEdges[] = {-32768, -32767, -12289, -8193, -1,    0,
+                                       1,      255,    256,    8193,  12289, 32767};
   for (int f = 0; f < 23; ++f) {
     int16_t v = static_cast<int16_t>(rng());
     if (rng() % 2) v = kEdges[rng() % std::size(kEdges)];
     std::memcpy(bytes + 2 * f, &v, 2);
   }
-  static constexpr int32_t kYlEdges[] = {INT32_MIN, INT32_MIN + 1, -1, 0, 63, 64, INT32_MAX,
-                                         INT32_MAX - 63};
+  static constexpr int32_t kYlEdges[] = {INT32_MIN, INT32_MIN + 1, -1, 0, 63, 64,
+                                         INT32_MAX, INT32_MAX - 63};
   int32_t yl = static_cast<int32_t>(rng());
   if (rng() % 2) yl = kYlEdges[rng() % std::size(kYlEdges)];
   std::memcpy(bytes + 48, &yl, 4);
@@ -137,7 +137,8 @@ TEST(Adpcm2Lockstep, NeverResetRecordsStayInStepWithoutUndefinedBehaviour) {
 void RandomInRangeRecord(std::mt19937& rng, unsigned char* bytes) {
   RandomRecord(rng, bytes);
   auto put = [&](int field, int lo, int hi) {
-    const auto v = static_cast<int16_t>(lo + static_cast<int>(rng() % static_cast<uint32_t>(hi - lo + 1)));
+    const auto v =
+        static_cast<int16_t>(lo + static_cast<int>(rng() % static_cast<uint32_t>(hi - lo + 1)));
     std::memcpy(bytes + 2 * field, &v, 2);
   };
   put(2, -27648, 27648);  // a1

@@ -1,8 +1,8 @@
 // The two-bit ADPCM building blocks against values worked out by hand and,
 // for the logarithm, against its definition row by row over every input.
-#include <gtest/gtest.h>
-
 #include "codec/adpcm2/adpcm2_primitives.h"
+
+#include <gtest/gtest.h>
 
 namespace zelk {
 namespace {
@@ -46,7 +46,7 @@ TEST(Adpcm2Log2, HandWorkedValues) {
 TEST(Adpcm2Quantize, DecisionAtTheThresholdAndSignMirroring) {
   struct Case {
     int dln, negative, code, dqln;
-  } cases[] = {{260, 0, 0, 116},   {261, 0, 1, 365},    {261, 1, 2, 365},  {260, 1, 3, 116},
+  } cases[] = {{260, 0, 0, 116},   {261, 0, 1, 365},    {261, 1, 2, 365},    {260, 1, 3, 116},
                {-1, 1, 3, 116},    {-32768, 1, 3, 116}, {-32768, 0, 0, 116}, {32767, 0, 1, 365},
                {32767, 1, 2, 365}, {0, 0, 0, 116}};
   for (const Case& c : cases) {
@@ -66,9 +66,9 @@ TEST(Adpcm2Tables, PerCodeWeightsMirrorForNegativeCodes) {
 }
 
 TEST(Adpcm2Reconstruct, HandWorkedValuesAndOutOfRangeLogs) {
-  const std::pair<int, int> cases[] = {{252, 3},     {383, 7},  {384, 8},  {521, 17},
-                                       {1396, 1952}, {1645, 7584}, {1919, 32640}, {1920, 0},
-                                       {4095, 0},    {-1, 0},   {-2176, 0}, {0, 1}, {4096, 1}, {-2177, 32640}};
+  const std::pair<int, int> cases[] = {
+      {252, 3},  {383, 7},  {384, 8}, {521, 17},  {1396, 1952}, {1645, 7584}, {1919, 32640},
+      {1920, 0}, {4095, 0}, {-1, 0},  {-2176, 0}, {0, 1},       {4096, 1},    {-2177, 32640}};
   for (auto [dql, magnitude] : cases) {
     EXPECT_EQ(Adpcm2Reconstruct(static_cast<int16_t>(dql), 0), magnitude) << dql;
     EXPECT_EQ(Adpcm2Reconstruct(static_cast<int16_t>(dql), 1), -magnitude) << dql;

@@ -74,8 +74,8 @@ class PortablePredictor {
   template <bool kDqNonZero>
   void Adapt(int32_t dq, int32_t sr, int32_t a1, int32_t a2, bool transition) noexcept {
     for (int i = 0; i < 6; ++i) {
-      const int32_t inc = kDqNonZero ? (SameSign(dq, h_[i]) ? ZERO_STEP : -ZERO_STEP)
-                                     : ZeroIncrement(dq, h_[i]);
+      const int32_t inc =
+          kDqNonZero ? (SameSign(dq, h_[i]) ? ZERO_STEP : -ZERO_STEP) : ZeroIncrement(dq, h_[i]);
       b_[i] = transition ? 0 : Wrap16(b_[i] - ShiftRight(b_[i], 8) + inc);
     }
     for (int i = 5; i > 0; --i) h_[i] = h_[i - 1];
@@ -114,8 +114,8 @@ class VectorPredictor {
 
   Sums Estimate() const noexcept {
     const __m128i pairs = _mm_madd_epi16(coef_, hist_);  // zero 1+2, 3+4, 5+6, pole 1+2
-    const __m128i zero = _mm_add_epi32(_mm_add_epi32(pairs, _mm_srli_si128(pairs, 4)),
-                                       _mm_srli_si128(pairs, 8));
+    const __m128i zero =
+        _mm_add_epi32(_mm_add_epi32(pairs, _mm_srli_si128(pairs, 4)), _mm_srli_si128(pairs, 8));
     const int32_t sezi = _mm_cvtsi128_si32(zero);
     return {sezi, Add32Wrap(sezi, _mm_cvtsi128_si32(_mm_srli_si128(pairs, 12)))};
   }
@@ -213,7 +213,7 @@ constexpr int32_t W32Of(int32_t large) noexcept {
 
 // The reconstructed magnitude for every log level that a record in range (see
 // below) can produce: dql = DQLN + (y >> 2) with y >> 2 in 136..1280.
-constexpr int32_t DQL_MIN = 116 + 136;  // ADPCM2_DQLN_TABLE[0] + smallest y >> 2
+constexpr int32_t DQL_MIN = 116 + 136;   // ADPCM2_DQLN_TABLE[0] + smallest y >> 2
 constexpr int32_t DQL_MAX = 365 + 1280;  // ADPCM2_DQLN_TABLE[1] + largest y >> 2
 constexpr std::array<int16_t, DQL_MAX - DQL_MIN + 1> MakeDqMagnitudeTable() {
   std::array<int16_t, DQL_MAX - DQL_MIN + 1> table{};
@@ -267,9 +267,9 @@ struct InRangeStep {
 };
 
 bool InRange(const Adpcm2State& s) noexcept {
-  return s.yu >= YU_MIN && s.yu <= YU_MAX && s.yl >= YL_RESET && s.yl <= 64 * YU_MAX &&
-         s.ap >= 0 && s.ap <= 512 && s.dms >= 0 && s.dms <= 3584 && s.dml >= 0 &&
-         s.dml <= 14336 && (s.td == 0 || s.td == 1) && s.a1 >= -27648 && s.a1 <= 27648;
+  return s.yu >= YU_MIN && s.yu <= YU_MAX && s.yl >= YL_RESET && s.yl <= 64 * YU_MAX && s.ap >= 0 &&
+         s.ap <= 512 && s.dms >= 0 && s.dms <= 3584 && s.dml >= 0 && s.dml <= 14336 &&
+         (s.td == 0 || s.td == 1) && s.a1 >= -27648 && s.a1 <= 27648;
 }
 
 // A 16-bit wrap that the range argument above shows to be a no-op in range.
@@ -304,8 +304,7 @@ template <typename Mode, typename Predictor, typename CodeSource>
   // (yl + (yu - yl/64) * al) >> 6 rounds differently from yl/64 + (...) >> 6.
   const int32_t al = w.ap >= AP_FULL ? 64 : ShiftRight(w.ap, 2);
   const int32_t ylTrunc = ShiftRight(w.yl, 6);
-  const int32_t y =
-      ShiftRight(Add32Wrap(w.yl, Wrap16Unless<Mode>(w.yu - ylTrunc) * al), 6);
+  const int32_t y = ShiftRight(Add32Wrap(w.yl, Wrap16Unless<Mode>(w.yu - ylTrunc) * al), 6);
   const int32_t y4 = ShiftRight(y, 2);
 
   const CodeChoice c = source(se, y4);
@@ -325,13 +324,13 @@ template <typename Mode, typename Predictor, typename CodeSource>
   const int32_t p = Add16Wrap(sez, dq);
 
   // Scale-factor adaptation.
-  const int32_t dms = Wrap16Unless<Mode>(
-      w.dms + ShiftRight(Wrap16Unless<Mode>(F512Of(c.large) - w.dms), 5));
-  const int32_t dml = Wrap16Unless<Mode>(
-      w.dml + ShiftRight(Wrap16Unless<Mode>(F2048Of(c.large) - w.dml), 7));
-  const int32_t yu = Clamp(
-      Wrap16Unless<Mode>(y + ShiftRight(Wrap16Unless<Mode>(W32Of(c.large) - y), 5)), YU_MIN,
-      YU_MAX);
+  const int32_t dms =
+      Wrap16Unless<Mode>(w.dms + ShiftRight(Wrap16Unless<Mode>(F512Of(c.large) - w.dms), 5));
+  const int32_t dml =
+      Wrap16Unless<Mode>(w.dml + ShiftRight(Wrap16Unless<Mode>(F2048Of(c.large) - w.dml), 7));
+  const int32_t yu =
+      Clamp(Wrap16Unless<Mode>(y + ShiftRight(Wrap16Unless<Mode>(W32Of(c.large) - y), 5)), YU_MIN,
+            YU_MAX);
   // The old yl's share leaves after the new yu enters: yl + yu - (yl >> 6),
   // not yl + yu + ((-yl) >> 6), which rounds the other way.
   const int32_t yl = Sub32Wrap(Add32Wrap(w.yl, yu), ylTrunc);
@@ -351,8 +350,7 @@ template <typename Mode, typename Predictor, typename CodeSource>
   // small scale factor or on a tone: ap - (ap >> 4) + 32, not
   // ap + ((512 - ap) >> 4), which rounds the other way.
   const int32_t dmsDev = 4 * dms - dml;
-  const bool fast =
-      ((dmsDev < 0 ? -dmsDev : dmsDev) >= ShiftRight(dml, 3)) | (y < Y_FAST) | tone;
+  const bool fast = ((dmsDev < 0 ? -dmsDev : dmsDev) >= ShiftRight(dml, 3)) | (y < Y_FAST) | tone;
   if (tr) {
     w.a1 = 0;
     w.a2 = 0;
@@ -407,7 +405,8 @@ template <typename Mode>
   const auto magnitude = static_cast<uint32_t>((d ^ negMask) - negMask) & 0x7FFFu;
   int32_t large;
   if constexpr (Mode::kInRange) {
-    large = static_cast<int32_t>(magnitude) >= LARGE_THRESHOLD_BY_Y4[static_cast<size_t>(y4 - Y4_MIN)];
+    large =
+        static_cast<int32_t>(magnitude) >= LARGE_THRESHOLD_BY_Y4[static_cast<size_t>(y4 - Y4_MIN)];
   } else {
     const int32_t dln = Wrap16(Adpcm2Log2(static_cast<int16_t>(magnitude)) - y4);
     large = dln >= ADPCM2_LARGE_THRESHOLD ? 1 : 0;
@@ -454,15 +453,16 @@ template <typename Predictor, bool kUseRanges>
 void EncodeBlock(const int16_t* pcm, uint8_t* codes, int32_t n, void* stateBlock) noexcept {
   const int count = LowSigned16(n);
   if (count <= 0) return;
-  EncodeSamples<Predictor, kUseRanges>(pcm, count, stateBlock,
-                           [codes](int i, int code) { codes[i] = static_cast<uint8_t>(code); });
+  EncodeSamples<Predictor, kUseRanges>(
+      pcm, count, stateBlock, [codes](int i, int code) { codes[i] = static_cast<uint8_t>(code); });
 }
 
 template <typename Predictor, bool kUseRanges>
 void DecodeBlock(const uint8_t* codes, int16_t* pcm, int32_t n, void* stateBlock) noexcept {
   const int count = LowSigned16(n);
   if (count <= 0) return;
-  DecodeSamples<Predictor, kUseRanges>([codes](int i) { return codes[i] & 3; }, pcm, count, stateBlock);
+  DecodeSamples<Predictor, kUseRanges>([codes](int i) { return codes[i] & 3; }, pcm, count,
+                                       stateBlock);
 }
 
 }  // namespace
