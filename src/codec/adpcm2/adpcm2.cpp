@@ -3,7 +3,7 @@
 #include <array>
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(ZELK_ADPCM2_NO_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -100,7 +100,9 @@ class PortablePredictor {
   int32_t a1_, a2_, sr1_, sr2_;
 };
 
-#if defined(__SSE2__)
+// ZELK_ADPCM2_NO_SIMD selects the plain form even where SSE2 exists, so that
+// the tests can run it on every machine.
+#if defined(__SSE2__) && !defined(ZELK_ADPCM2_NO_SIMD)
 // Lanes 0..7: coefficients b1..b6, a1, a2 against histories dq1..dq6, sr1,
 // sr2. One pmaddwd forms the eight products and adds them in pairs; its only
 // overflow (two products of -32768 * -32768) wraps to the same value as a
