@@ -31,6 +31,11 @@ TEST(Adpcm2Log2, MatchesTheOctaveRowsForEverySixteenBitInput) {
   for (int32_t x = -32768; x <= 32767; ++x) {
     ASSERT_EQ(Adpcm2Log2(static_cast<int16_t>(x)), Log2ByRows(x)) << "x = " << x;
   }
+  // Never decreasing over the magnitudes, so a quantiser decision on the
+  // logarithm is one on the magnitude.
+  for (int32_t x = 1; x <= 32767; ++x) {
+    ASSERT_GE(Adpcm2Log2(static_cast<int16_t>(x)), Adpcm2Log2(static_cast<int16_t>(x - 1)));
+  }
 }
 
 TEST(Adpcm2Log2, HandWorkedValues) {

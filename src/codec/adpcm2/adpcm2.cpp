@@ -213,10 +213,18 @@ constexpr int32_t W32Of(int32_t large) noexcept {
   return ByClass(large, 32 * ADPCM2_W_TABLE[0], 32 * ADPCM2_W_TABLE[1]);
 }
 
-// The reconstructed magnitude for every log level that a record in range (see
-// below) can produce: dql = DQLN + (y >> 2) with y >> 2 in 136..1280.
-constexpr int32_t DQL_MIN = 116 + 136;   // ADPCM2_DQLN_TABLE[0] + smallest y >> 2
-constexpr int32_t DQL_MAX = 365 + 1280;  // ADPCM2_DQLN_TABLE[1] + largest y >> 2
+// Ranges of a record in range (see below): y >> 2 lies in 136..1280.
+constexpr int32_t Y4_MIN = YU_MIN >> 2;
+constexpr int32_t Y4_MAX = YU_MAX >> 2;
+constexpr int32_t AP_MAX = 512;
+constexpr int32_t DMS_MAX = 512 * ADPCM2_F_TABLE[1];
+constexpr int32_t DML_MAX = 2048 * ADPCM2_F_TABLE[1];
+constexpr int32_t A1_MAX = A1_LIMIT_BASE + ADPCM2_A2_LIMIT;
+
+// The reconstructed magnitude for every log level dql = DQLN + (y >> 2) that
+// a record in range can produce.
+constexpr int32_t DQL_MIN = ADPCM2_DQLN_TABLE[0] + Y4_MIN;
+constexpr int32_t DQL_MAX = ADPCM2_DQLN_TABLE[1] + Y4_MAX;
 constexpr std::array<int16_t, DQL_MAX - DQL_MIN + 1> MakeDqMagnitudeTable() {
   std::array<int16_t, DQL_MAX - DQL_MIN + 1> table{};
   for (int32_t dql = DQL_MIN; dql <= DQL_MAX; ++dql) {
@@ -230,8 +238,6 @@ constexpr std::array<int16_t, DQL_MAX - DQL_MIN + 1> DQ_MAGNITUDE_BY_DQL = MakeD
 // The quantiser's decision as a magnitude threshold: since the logarithm
 // never decreases, Adpcm2Log2(m) - y4 >= 261 exactly when m is at least the
 // smallest magnitude that passes. One entry per y4 in 136..1280.
-constexpr int32_t Y4_MIN = 136;
-constexpr int32_t Y4_MAX = 1280;
 constexpr std::array<int16_t, Y4_MAX - Y4_MIN + 1> MakeLargeThresholdTable() {
   std::array<int16_t, Y4_MAX - Y4_MIN + 1> table{};
   uint32_t m = 0;
@@ -248,7 +254,7 @@ constexpr std::array<int16_t, Y4_MAX - Y4_MIN + 1> LARGE_THRESHOLD_BY_Y4 =
 // these ranges, and each update below maps them back into them:
 //   yu in 544..5120 and yl in 64 * (544..5120), so y lies in 544..5120
 //   (a weighted mean of yu and yl >> 6 with weight al in 0..64, floored);
-//   ap in 0..512 (ap - ap/16 + 32 stays below 512, ap - ap/16 above 0);
+//   ap in 0..512 (ap - ap/16 + 32 is at most 512, ap - ap/16 at least 0);
 //   dms in 0..3584 and dml in 0..14336 (each moves towards 0 or its target
 //   by a floored fraction of the gap); td 0 or 1; |a1| <= 27648 (its limit
 //   15360 - a2 with a2 >= -12288).
@@ -269,9 +275,9 @@ struct InRangeStep {
 };
 
 bool InRange(const Adpcm2State& s) noexcept {
-  return s.yu >= YU_MIN && s.yu <= YU_MAX && s.yl >= YL_RESET && s.yl <= 64 * YU_MAX && s.ap >= 0 &&
-         s.ap <= 512 && s.dms >= 0 && s.dms <= 3584 && s.dml >= 0 && s.dml <= 14336 &&
-         (s.td == 0 || s.td == 1) && s.a1 >= -27648 && s.a1 <= 27648;
+  return s.yu >= YU_MIN && s.yu <= YU_MAX && s.yl >= 64 * YU_MIN && s.yl <= 64 * YU_MAX &&
+         s.ap >= 0 && s.ap <= AP_MAX && s.dms >= 0 && s.dms <= DMS_MAX && s.dml >= 0 &&
+         s.dml <= DML_MAX && (s.td == 0 || s.td == 1) && s.a1 >= -A1_MAX && s.a1 <= A1_MAX;
 }
 
 // A 16-bit wrap that the range argument above shows to be a no-op in range.
@@ -410,8 +416,8 @@ template <typename Mode>
     large =
         static_cast<int32_t>(magnitude) >= LARGE_THRESHOLD_BY_Y4[static_cast<size_t>(y4 - Y4_MIN)];
   } else {
-    const int32_t dln = Wrap16(Adpcm2Log2(static_cast<int16_t>(magnitude)) - y4);
-    large = dln >= ADPCM2_LARGE_THRESHOLD ? 1 : 0;
+    const int16_t dln = Wrap16(Adpcm2Log2(static_cast<int16_t>(magnitude)) - y4);
+    large = Adpcm2WeightIndex(Adpcm2Quantize(dln, negMask).code);
   }
   return {-negMask, large};
 }
