@@ -30,15 +30,6 @@ constexpr int32_t Y_FAST = 1536;  // scale factors below this adapt fast
 constexpr int32_t POLE1_STEP = 192;
 constexpr int32_t ZERO_STEP = 128;
 
-// The zero and pole sections of the predictor: coefficients b1..b6, a1, a2
-// against the histories dq1..dq6, sr1, sr2. Two interchangeable forms hold
-// them, one in plain integers and one in two SSE2 vectors of eight 16-bit
-// lanes; both give the same sums and the same updates to the bit.
-struct Sums {
-  int32_t sezi;  // zero section, before the shift
-  int32_t sei;   // zero and pole sections
-};
-
 // Sign test shared by the adaptations: zero counts as non-negative.
 constexpr bool SameSign(int32_t x, int32_t y) noexcept { return (x < 0) == (y < 0); }
 
@@ -50,29 +41,27 @@ constexpr int32_t ZeroIncrement(int32_t dq, int32_t h) noexcept {
   return SameSign(dq, h) ? ZERO_STEP : -ZERO_STEP;
 }
 
-class PortablePredictor {
+// The zero section of the predictor: coefficients b1..b6 against the last
+// six quantised differences dq1..dq6. Two interchangeable forms hold it, one
+// in plain integers and one in two SSE2 vectors of 16-bit lanes; both give
+// the same sum and the same update to the bit.
+class PortableZeroSection {
  public:
-  explicit PortablePredictor(const Adpcm2State& s) noexcept
-      : b_{s.b1, s.b2, s.b3, s.b4, s.b5, s.b6},
-        h_{s.dq1, s.dq2, s.dq3, s.dq4, s.dq5, s.dq6},
-        a1_(s.a1),
-        a2_(s.a2),
-        sr1_(s.sr1),
-        sr2_(s.sr2) {}
+  explicit PortableZeroSection(const Adpcm2State& s) noexcept
+      : b_{s.b1, s.b2, s.b3, s.b4, s.b5, s.b6}, h_{s.dq1, s.dq2, s.dq3, s.dq4, s.dq5, s.dq6} {}
 
-  // Each product of two 16-bit values fits in 32 bits; the sums wrap.
-  Sums Estimate() const noexcept {
+  // sezi: each product of two 16-bit values fits in 32 bits; the sum wraps.
+  int32_t Sum() const noexcept {
     int32_t sezi = 0;
-    for (int i = 0; i < 6; ++i) sezi = Add32Wrap(sezi, b_[i] * h_[i]);
-    return {sezi, Add32Wrap(Add32Wrap(sezi, a1_ * sr1_), a2_ * sr2_)};
+    for (int i = 0; i < 6; ++i) sezi = Add32Wrap(sezi, Mul32Wrap(b_[i], h_[i]));
+    return sezi;
   }
 
-  // Moves the coefficients on for the difference dq (clearing the zero
-  // section on a transition), takes the new pole coefficients, and shifts dq
-  // and sr into the histories.
-  // kDqNonZero: the caller knows dq != 0.
+  // Moves the coefficients on for the difference dq (clearing them on a
+  // transition) and shifts dq into the history. kDqNonZero: the caller knows
+  // dq != 0.
   template <bool kDqNonZero>
-  void Adapt(int32_t dq, int32_t sr, int32_t a1, int32_t a2, bool transition) noexcept {
+  void Adapt(int32_t dq, bool transition) noexcept {
     for (int i = 0; i < 6; ++i) {
       const int32_t inc =
           kDqNonZero ? (SameSign(dq, h_[i]) ? ZERO_STEP : -ZERO_STEP) : ZeroIncrement(dq, h_[i]);
@@ -80,10 +69,6 @@ class PortablePredictor {
     }
     for (int i = 5; i > 0; --i) h_[i] = h_[i - 1];
     h_[0] = Wrap16(dq);
-    a1_ = a1;
-    a2_ = a2;
-    sr2_ = sr1_;
-    sr1_ = sr;
   }
 
   void Save(Adpcm2State& s) const noexcept {
@@ -91,39 +76,37 @@ class PortablePredictor {
     s.b4 = Wrap16(b_[3]), s.b5 = Wrap16(b_[4]), s.b6 = Wrap16(b_[5]);
     s.dq1 = Wrap16(h_[0]), s.dq2 = Wrap16(h_[1]), s.dq3 = Wrap16(h_[2]);
     s.dq4 = Wrap16(h_[3]), s.dq5 = Wrap16(h_[4]), s.dq6 = Wrap16(h_[5]);
-    s.a1 = Wrap16(a1_), s.a2 = Wrap16(a2_), s.sr1 = Wrap16(sr1_), s.sr2 = Wrap16(sr2_);
   }
 
  private:
   int32_t b_[6];  // b1..b6
   int32_t h_[6];  // dq1 (previous sample) .. dq6
-  int32_t a1_, a2_, sr1_, sr2_;
 };
 
 // ZELK_ADPCM2_NO_SIMD selects the plain form even where SSE2 exists, so that
 // the tests can run it on every machine.
 #if defined(__SSE2__) && !defined(ZELK_ADPCM2_NO_SIMD)
-// Lanes 0..7: coefficients b1..b6, a1, a2 against histories dq1..dq6, sr1,
-// sr2. One pmaddwd forms the eight products and adds them in pairs; its only
-// overflow (two products of -32768 * -32768) wraps to the same value as a
-// 32-bit sum would, so every sum below stays exact modulo 2^32. Lane
-// arithmetic wraps in 16 bits, which is exactly the coefficients' update.
-class VectorPredictor {
+// Lanes 0..5 hold b6..b1 and dq6..dq1 (the record's order, oldest first);
+// lanes 6 and 7 of the history are always 0, so whatever the coefficient
+// lanes 6 and 7 accumulate never counts. One pmaddwd forms the products and
+// adds them in pairs; each pair fits in 32 bits except two products of
+// -32768 * -32768, which wrap to the same value as a 32-bit sum would, so the
+// total stays exact modulo 2^32. Lane arithmetic wraps in 16 bits, which is
+// exactly the coefficients' update.
+class VectorZeroSection {
  public:
-  explicit VectorPredictor(const Adpcm2State& s) noexcept
-      : coef_(_mm_setr_epi16(s.b1, s.b2, s.b3, s.b4, s.b5, s.b6, s.a1, s.a2)),
-        hist_(_mm_setr_epi16(s.dq1, s.dq2, s.dq3, s.dq4, s.dq5, s.dq6, s.sr1, s.sr2)) {}
+  explicit VectorZeroSection(const Adpcm2State& s) noexcept
+      : coef_(_mm_setr_epi16(s.b6, s.b5, s.b4, s.b3, s.b2, s.b1, 0, 0)),
+        hist_(_mm_setr_epi16(s.dq6, s.dq5, s.dq4, s.dq3, s.dq2, s.dq1, 0, 0)) {}
 
-  Sums Estimate() const noexcept {
-    const __m128i pairs = _mm_madd_epi16(coef_, hist_);  // zero 1+2, 3+4, 5+6, pole 1+2
-    const __m128i zero =
-        _mm_add_epi32(_mm_add_epi32(pairs, _mm_srli_si128(pairs, 4)), _mm_srli_si128(pairs, 8));
-    const int32_t sezi = _mm_cvtsi128_si32(zero);
-    return {sezi, Add32Wrap(sezi, _mm_cvtsi128_si32(_mm_srli_si128(pairs, 12)))};
+  int32_t Sum() const noexcept {
+    const __m128i pairs = _mm_madd_epi16(coef_, hist_);  // 6+5, 4+3, 2+1, 0
+    const __m128i half = _mm_add_epi32(pairs, _mm_shuffle_epi32(pairs, 0x4E));
+    return _mm_cvtsi128_si32(_mm_add_epi32(half, _mm_shuffle_epi32(half, 0xB1)));
   }
 
   template <bool kDqNonZero>
-  void Adapt(int32_t dq, int32_t sr, int32_t a1, int32_t a2, bool transition) noexcept {
+  void Adapt(int32_t dq, bool transition) noexcept {
     // dq in every 32-bit lane: the even 16-bit lanes hold its low half, the odd
     // ones its sign extension; with |dq| < 2^15 both carry its sign.
     const __m128i dqv = _mm_shuffle_epi32(_mm_cvtsi32_si128(dq), 0);
@@ -131,39 +114,36 @@ class VectorPredictor {
     __m128i inc = _mm_sub_epi16(_mm_set1_epi16(ZERO_STEP),
                                 _mm_and_si128(differ, _mm_set1_epi16(2 * ZERO_STEP)));
     if (!kDqNonZero) inc = _mm_andnot_si128(_mm_cmpeq_epi32(dqv, _mm_setzero_si128()), inc);
-    __m128i coef = _mm_add_epi16(_mm_sub_epi16(coef_, _mm_srai_epi16(coef_, 8)), inc);
-    if (transition) coef = _mm_setzero_si128();
-    coef = _mm_insert_epi16(coef, a1, 6);
-    coef_ = _mm_insert_epi16(coef, a2, 7);
-    // dq1..dq6, sr1, sr2 move up one lane; dq and sr enter at lanes 0 and 6.
-    hist_ = _mm_insert_epi16(_mm_insert_epi16(_mm_slli_si128(hist_, 2), dq, 0), sr, 6);
+    coef_ = transition ? _mm_setzero_si128()
+                       : _mm_add_epi16(_mm_sub_epi16(coef_, _mm_srai_epi16(coef_, 8)), inc);
+    // dq6 leaves at lane 0, dq5..dq1 move down one lane, a zero moves into
+    // lane 6 from lane 7, and dq enters at lane 5.
+    hist_ = _mm_insert_epi16(_mm_srli_si128(hist_, 2), dq, 5);
   }
 
   void Save(Adpcm2State& s) const noexcept {
     alignas(16) int16_t c[8], h[8];
     _mm_store_si128(reinterpret_cast<__m128i*>(c), coef_);
     _mm_store_si128(reinterpret_cast<__m128i*>(h), hist_);
-    s.b1 = c[0], s.b2 = c[1], s.b3 = c[2], s.b4 = c[3], s.b5 = c[4], s.b6 = c[5];
-    s.a1 = c[6], s.a2 = c[7];
-    s.dq1 = h[0], s.dq2 = h[1], s.dq3 = h[2], s.dq4 = h[3], s.dq5 = h[4], s.dq6 = h[5];
-    s.sr1 = h[6], s.sr2 = h[7];
+    s.b6 = c[0], s.b5 = c[1], s.b4 = c[2], s.b3 = c[3], s.b2 = c[4], s.b1 = c[5];
+    s.dq6 = h[0], s.dq5 = h[1], s.dq4 = h[2], s.dq3 = h[3], s.dq2 = h[4], s.dq1 = h[5];
   }
 
  private:
   __m128i coef_;
   __m128i hist_;
 };
-using FastPredictor = VectorPredictor;
+using FastZeroSection = VectorZeroSection;
 #else
-using FastPredictor = PortablePredictor;
+using FastZeroSection = PortableZeroSection;
 #endif
 
 // The rest of the record in 32-bit locals for the length of one block, each
 // holding its field's 16-bit value (yl its 32-bit value) between samples.
-template <typename Predictor>
+template <typename ZeroSection>
 struct Work {
-  Predictor pred;
-  int32_t a1, a2, p1, p2, dms, dml, ap, yu, td, yl;
+  ZeroSection zeros;
+  int32_t sr1, sr2, a1, a2, p1, p2, dms, dml, ap, yu, td, yl;
 };
 
 Adpcm2State LoadRecord(const void* block) noexcept {
@@ -178,15 +158,17 @@ void StoreRecord(const Adpcm2State& s, void* block) noexcept {
   std::memcpy(static_cast<unsigned char*>(block) + ADPCM2_YL_OFFSET, &s.yl, sizeof s.yl);
 }
 
-template <typename Predictor>
-Work<Predictor> Load(const Adpcm2State& s) noexcept {
-  return {Predictor(s), s.a1, s.a2, s.p1, s.p2, s.dms, s.dml, s.ap, s.yu, s.td, s.yl};
+template <typename ZeroSection>
+Work<ZeroSection> Load(const Adpcm2State& s) noexcept {
+  return {ZeroSection(s), s.sr1, s.sr2, s.a1, s.a2, s.p1, s.p2,
+          s.dms,          s.dml, s.ap,  s.yu, s.td, s.yl};
 }
 
-template <typename Predictor>
-void Store(const Work<Predictor>& w, void* block) noexcept {
+template <typename ZeroSection>
+void Store(const Work<ZeroSection>& w, void* block) noexcept {
   Adpcm2State s;
-  w.pred.Save(s);
+  w.zeros.Save(s);
+  s.sr1 = Wrap16(w.sr1), s.sr2 = Wrap16(w.sr2), s.a1 = Wrap16(w.a1), s.a2 = Wrap16(w.a2);
   s.p1 = Wrap16(w.p1), s.p2 = Wrap16(w.p2);
   s.dms = Wrap16(w.dms), s.dml = Wrap16(w.dml), s.ap = Wrap16(w.ap);
   s.yu = Wrap16(w.yu), s.td = Wrap16(w.td);
@@ -301,12 +283,13 @@ struct CodeChoice {
 // estimate se and the normalising term y4 = y >> 2, the decoder reads its
 // next code. Everything else (prediction, reconstruction, adaptation) is this
 // one computation. Returns the reconstructed signal sr.
-template <typename Mode, typename Predictor, typename CodeSource>
-[[gnu::always_inline]] inline int32_t Step(Work<Predictor>& w, CodeSource source) noexcept {
-  // Prediction; sums wrap in 32 bits.
-  const Sums sums = w.pred.Estimate();
-  const int32_t sez = ShiftRight(sums.sezi, 14);
-  const int32_t se = ShiftRight(sums.sei, 14);
+template <typename Mode, typename ZeroSection, typename CodeSource>
+[[gnu::always_inline]] inline int32_t Step(Work<ZeroSection>& w, CodeSource source) noexcept {
+  // Prediction: the zero section, then the two poles; sums wrap in 32 bits.
+  const int32_t sezi = w.zeros.Sum();
+  const int32_t sei = Add32Wrap(Add32Wrap(sezi, Mul32Wrap(w.a1, w.sr1)), Mul32Wrap(w.a2, w.sr2));
+  const int32_t sez = ShiftRight(sezi, 14);
+  const int32_t se = ShiftRight(sei, 14);
 
   // Mixed scale factor. The whole sum is shifted once:
   // (yl + (yu - yl/64) * al) >> 6 rounds differently from yl/64 + (...) >> 6.
@@ -373,21 +356,23 @@ template <typename Mode, typename Predictor, typename CodeSource>
     w.ap = Wrap16Unless<Mode>(w.ap - ShiftRight(w.ap, 4) + (fast ? 32 : 0));
   }
   // In range dq comes from the table, whose magnitudes are all at least 3.
-  w.pred.template Adapt<Mode::kInRange>(dq, sr, w.a1, w.a2, tr);
+  w.zeros.template Adapt<Mode::kInRange>(dq, tr);
   w.dms = dms;
   w.dml = dml;
   w.yu = yu;
   w.yl = yl;
   w.p2 = w.p1;
   w.p1 = p;
+  w.sr2 = w.sr1;
+  w.sr1 = sr;
   return sr;
 }
 
 // Runs `step(mode, i)` for samples 0..count-1, each in the cheapest form that
 // the record's ranges allow. A record in range stays in range, so the check
 // is made once per block.
-template <typename Predictor, typename PerSample>
-void RunBlock(Work<Predictor>& w, bool inRange, int count, PerSample perSample) noexcept {
+template <typename ZeroSection, typename PerSample>
+void RunBlock(Work<ZeroSection>& w, bool inRange, int count, PerSample perSample) noexcept {
   if (inRange) {
     for (int i = 0; i < count; ++i) {
       if (w.td != 0) {
@@ -426,10 +411,10 @@ constexpr int CodeOf(CodeChoice c) noexcept { return c.negative != 0 ? 3 - c.lar
 
 // Encodes count samples, handing each code to sink(i, code). kUseRanges:
 // take the in-range form of the step where the record allows it.
-template <typename Predictor, bool kUseRanges, typename Sink>
+template <typename ZeroSection, bool kUseRanges, typename Sink>
 void EncodeSamples(const int16_t* pcm, int count, void* stateBlock, Sink sink) noexcept {
   const Adpcm2State record = LoadRecord(stateBlock);
-  Work<Predictor> w = Load<Predictor>(record);
+  Work<ZeroSection> w = Load<ZeroSection>(record);
   RunBlock(w, kUseRanges && InRange(record), count, [&](auto mode, int i) {
     using Mode = decltype(mode);
     const int32_t s = pcm[i];
@@ -443,10 +428,10 @@ void EncodeSamples(const int16_t* pcm, int count, void* stateBlock, Sink sink) n
 }
 
 // Decodes count codes, code(i) giving the i-th (0..3).
-template <typename Predictor, bool kUseRanges, typename CodeAt>
+template <typename ZeroSection, bool kUseRanges, typename CodeAt>
 void DecodeSamples(CodeAt codeAt, int16_t* pcm, int count, void* stateBlock) noexcept {
   const Adpcm2State record = LoadRecord(stateBlock);
-  Work<Predictor> w = Load<Predictor>(record);
+  Work<ZeroSection> w = Load<ZeroSection>(record);
   RunBlock(w, kUseRanges && InRange(record), count, [&](auto mode, int i) {
     using Mode = decltype(mode);
     const int code = codeAt(i);
@@ -457,20 +442,20 @@ void DecodeSamples(CodeAt codeAt, int16_t* pcm, int count, void* stateBlock) noe
   Store(w, stateBlock);
 }
 
-template <typename Predictor, bool kUseRanges>
+template <typename ZeroSection, bool kUseRanges>
 void EncodeBlock(const int16_t* pcm, uint8_t* codes, int32_t n, void* stateBlock) noexcept {
   const int count = LowSigned16(n);
   if (count <= 0) return;
-  EncodeSamples<Predictor, kUseRanges>(
+  EncodeSamples<ZeroSection, kUseRanges>(
       pcm, count, stateBlock, [codes](int i, int code) { codes[i] = static_cast<uint8_t>(code); });
 }
 
-template <typename Predictor, bool kUseRanges>
+template <typename ZeroSection, bool kUseRanges>
 void DecodeBlock(const uint8_t* codes, int16_t* pcm, int32_t n, void* stateBlock) noexcept {
   const int count = LowSigned16(n);
   if (count <= 0) return;
-  DecodeSamples<Predictor, kUseRanges>([codes](int i) { return codes[i] & 3; }, pcm, count,
-                                       stateBlock);
+  DecodeSamples<ZeroSection, kUseRanges>([codes](int i) { return codes[i] & 3; }, pcm, count,
+                                         stateBlock);
 }
 
 }  // namespace
@@ -489,21 +474,21 @@ void Adpcm2Reset(void* stateBlock) noexcept {
 }
 
 void Adpcm2EncodeBlock(const int16_t* pcm, uint8_t* codes, int32_t n, void* stateBlock) noexcept {
-  EncodeBlock<FastPredictor, true>(pcm, codes, n, stateBlock);
+  EncodeBlock<FastZeroSection, true>(pcm, codes, n, stateBlock);
 }
 
 void Adpcm2DecodeBlock(const uint8_t* codes, int16_t* pcm, int32_t n, void* stateBlock) noexcept {
-  DecodeBlock<FastPredictor, true>(codes, pcm, n, stateBlock);
+  DecodeBlock<FastZeroSection, true>(codes, pcm, n, stateBlock);
 }
 
 void Adpcm2EncodeBlockReference(const int16_t* pcm, uint8_t* codes, int32_t n,
                                 void* stateBlock) noexcept {
-  EncodeBlock<PortablePredictor, false>(pcm, codes, n, stateBlock);
+  EncodeBlock<PortableZeroSection, false>(pcm, codes, n, stateBlock);
 }
 
 void Adpcm2DecodeBlockReference(const uint8_t* codes, int16_t* pcm, int32_t n,
                                 void* stateBlock) noexcept {
-  DecodeBlock<PortablePredictor, false>(codes, pcm, n, stateBlock);
+  DecodeBlock<PortableZeroSection, false>(codes, pcm, n, stateBlock);
 }
 
 void Adpcm2EncodeFrame(void* stateBlock, const int16_t* pcm, uint16_t* frame, int n) noexcept {
