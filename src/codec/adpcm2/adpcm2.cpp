@@ -295,7 +295,8 @@ template <typename Mode, typename ZeroSection, typename CodeSource>
   // (yl + (yu - yl/64) * al) >> 6 rounds differently from yl/64 + (...) >> 6.
   const int32_t al = w.ap >= AP_FULL ? 64 : ShiftRight(w.ap, 2);
   const int32_t ylTrunc = ShiftRight(w.yl, 6);
-  const int32_t y = ShiftRight(Add32Wrap(w.yl, Wrap16Unless<Mode>(w.yu - ylTrunc) * al), 6);
+  const int32_t y =
+      ShiftRight(Add32Wrap(w.yl, Mul32Wrap(Wrap16Unless<Mode>(w.yu - ylTrunc), al)), 6);
   const int32_t y4 = ShiftRight(y, 2);
 
   const CodeChoice c = source(se, y4);
@@ -331,7 +332,7 @@ template <typename Mode, typename ZeroSection, typename CodeSource>
   if constexpr (Mode::kInRange) {
     tr = Mode::kTransition;
   } else {
-    tr = w.td == 1 && dql * TRANSITION_SCALE > w.yl;
+    tr = w.td == 1 && Mul32Wrap(dql, TRANSITION_SCALE) > w.yl;
   }
 
   // Predictor adaptation, from the fields as they were before this sample.
@@ -368,7 +369,7 @@ template <typename Mode, typename ZeroSection, typename CodeSource>
   return sr;
 }
 
-// Runs `step(mode, i)` for samples 0..count-1, each in the cheapest form that
+// Runs `perSample(mode, i)` for samples 0..count-1, each in the cheapest form that
 // the record's ranges allow. A record in range stays in range, so the check
 // is made once per block.
 template <typename ZeroSection, typename PerSample>
