@@ -33,7 +33,7 @@ uint32_t ResetState(void* state, int32_t codecType, uint32_t badTypeStatus) noex
       ImaAdpcmClear(state);
       return VOICE_OK;
     case ADPCM_2BIT:
-      Adpcm2ResetState(state);
+      Adpcm2Reset(state);
       return VOICE_OK;
     default:
       return badTypeStatus;
