@@ -329,15 +329,12 @@ struct QualityFloor {
   double kbitPerSecond;  // exact: frames of 4 + 2L bytes every 20 ms
   double ratio;
   double snrDb, segSnrDb;
-  bool pending;  // codec not yet merged here: its floors are reported, not enforced
 };
 const QualityFloor FLOORS[] = {
-    {"alaw", 65.6, 320.0 / 164, 36.5, 25.5, false},
-    {"ulaw", 65.6, 320.0 / 164, 36.5, 25.5, false},
-    // PENDING: measured with the IMA ADPCM and two-bit codecs from their own branches; set
-    // `pending` to false once both are merged into main.
-    {"ima", 33.6, 320.0 / 84, 17.5, 18.0, true},
-    {"adpcm2", 17.6, 320.0 / 44, 9.0, 7.5, true},
+    {"alaw", 65.6, 320.0 / 164, 36.5, 25.5},
+    {"ulaw", 65.6, 320.0 / 164, 36.5, 25.5},
+    {"ima", 33.6, 320.0 / 84, 17.5, 18.0},
+    {"adpcm2", 17.6, 320.0 / 44, 9.0, 7.5},
 };
 
 std::map<std::string, std::vector<std::string>> ParseCsv(const std::string& text) {
@@ -366,13 +363,8 @@ TEST_F(ToolTest, RoundtripOnTheBundledSampleStaysAboveItsFloors) {
     EXPECT_NEAR(std::stod(row.at(1)), f.kbitPerSecond, 1e-3);
     EXPECT_NEAR(std::stod(row.at(2)), f.ratio, 1e-3);
     const double snr = std::stod(row.at(3)), segSnr = std::stod(row.at(4));
-    if (f.pending) {
-      std::printf("%s: SNR %.2f dB, segmental SNR %.2f dB (floors %.1f, %.1f not enforced yet)\n",
-                  f.codec, snr, segSnr, f.snrDb, f.segSnrDb);
-    } else {
-      EXPECT_GT(snr, f.snrDb);
-      EXPECT_GT(segSnr, f.segSnrDb);
-    }
+    EXPECT_GT(snr, f.snrDb);
+    EXPECT_GT(segSnr, f.segSnrDb);
     EXPECT_GT(std::stod(row.at(5)), 0.0);  // some encode speed was measured
     EXPECT_TRUE(fs::exists(Path(std::string("decoded/speech_sample.") + f.codec + ".wav")));
   }
