@@ -30,10 +30,10 @@ uint32_t ResetState(void* state, int32_t codecType, uint32_t badTypeStatus) noex
     case G711_ULAW:
       return VOICE_OK;  // memoryless: the block is left alone
     case IMA_ADPCM:
-      ImaAdpcmResetState(state);
+      ImaAdpcmClear(state);
       return VOICE_OK;
     case ADPCM_2BIT:
-      Adpcm2ResetState(state);
+      Adpcm2Reset(state);
       return VOICE_OK;
     default:
       return badTypeStatus;

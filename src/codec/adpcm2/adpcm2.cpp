@@ -1,18 +1,507 @@
 #include "codec/adpcm2/adpcm2.h"
 
+#include <array>
+#include <cstring>
+
+#if defined(__SSE2__) && !defined(ZELK_ADPCM2_NO_SIMD)
+#include <emmintrin.h>
+#endif
+
+#include "codec/adpcm2/adpcm2_primitives.h"
+#include "codec/fixed_point.h"
 #include "frame/voice_frame.h"
 
 namespace zelk {
+namespace {
 
-void Adpcm2ResetState(void*) noexcept {}
+// Start-of-stream values. The signal and difference histories start at the
+// small positive value 32, which enters the first predictions and sign tests.
+constexpr int16_t RESET_HISTORY = 32;
+constexpr int16_t YU_MIN = 544;
+constexpr int16_t YU_MAX = 5120;
+constexpr int32_t YL_RESET = 64 * YU_MIN;
 
-void Adpcm2EncodeFrame(void*, const int16_t*, uint16_t* frame, int n) noexcept {
-  uint8_t codes[FRAME_MAX_SAMPLES] = {};
+// Thresholds of the adaptation.
+constexpr int32_t AP_FULL = 256;          // speed control at or above this: pure fast factor
+constexpr int32_t A2_TONE = -11776;       // a2 below this signals a tone
+constexpr int32_t A1_LIMIT_BASE = 15360;  // |a1| <= 15360 - a2
+constexpr int32_t TRANSITION_SCALE = 7147;
+constexpr int32_t Y_FAST = 1536;  // scale factors below this adapt fast
+constexpr int32_t POLE1_STEP = 192;
+constexpr int32_t ZERO_STEP = 128;
+
+// Sign test shared by the adaptations: zero counts as non-negative.
+constexpr bool SameSign(int32_t x, int32_t y) noexcept { return (x < 0) == (y < 0); }
+
+// Zero-coefficient increment for one history value h against the new
+// difference dq: +128 for the same sign, -128 for different signs, 0 for
+// dq = 0 (zero counts as non-negative).
+constexpr int32_t ZeroIncrement(int32_t dq, int32_t h) noexcept {
+  if (dq == 0) return 0;
+  return SameSign(dq, h) ? ZERO_STEP : -ZERO_STEP;
+}
+
+// The zero section of the predictor: coefficients b1..b6 against the last
+// six quantised differences dq1..dq6. Two interchangeable forms hold it, one
+// in plain integers and one in two SSE2 vectors of 16-bit lanes; both give
+// the same sum and the same update to the bit.
+class PortableZeroSection {
+ public:
+  explicit PortableZeroSection(const Adpcm2State& s) noexcept
+      : b_{s.b1, s.b2, s.b3, s.b4, s.b5, s.b6}, h_{s.dq1, s.dq2, s.dq3, s.dq4, s.dq5, s.dq6} {}
+
+  // sezi: each product of two 16-bit values fits in 32 bits; the sum wraps.
+  int32_t Sum() const noexcept {
+    int32_t sezi = 0;
+    for (int i = 0; i < 6; ++i) sezi = Add32Wrap(sezi, Mul32Wrap(b_[i], h_[i]));
+    return sezi;
+  }
+
+  // Moves the coefficients on for the difference dq (clearing them on a
+  // transition) and shifts dq into the history. kDqNonZero: the caller knows
+  // dq != 0.
+  template <bool kDqNonZero>
+  void Adapt(int32_t dq, bool transition) noexcept {
+    for (int i = 0; i < 6; ++i) {
+      const int32_t inc =
+          kDqNonZero ? (SameSign(dq, h_[i]) ? ZERO_STEP : -ZERO_STEP) : ZeroIncrement(dq, h_[i]);
+      b_[i] = transition ? 0 : Wrap16(b_[i] - ShiftRight(b_[i], 8) + inc);
+    }
+    for (int i = 5; i > 0; --i) h_[i] = h_[i - 1];
+    h_[0] = Wrap16(dq);
+  }
+
+  void Save(Adpcm2State& s) const noexcept {
+    s.b1 = Wrap16(b_[0]), s.b2 = Wrap16(b_[1]), s.b3 = Wrap16(b_[2]);
+    s.b4 = Wrap16(b_[3]), s.b5 = Wrap16(b_[4]), s.b6 = Wrap16(b_[5]);
+    s.dq1 = Wrap16(h_[0]), s.dq2 = Wrap16(h_[1]), s.dq3 = Wrap16(h_[2]);
+    s.dq4 = Wrap16(h_[3]), s.dq5 = Wrap16(h_[4]), s.dq6 = Wrap16(h_[5]);
+  }
+
+ private:
+  int32_t b_[6];  // b1..b6
+  int32_t h_[6];  // dq1 (previous sample) .. dq6
+};
+
+// ZELK_ADPCM2_NO_SIMD selects the plain form even where SSE2 exists, so that
+// the tests can run it on every machine.
+#if defined(__SSE2__) && !defined(ZELK_ADPCM2_NO_SIMD)
+// Lanes 0..5 hold b6..b1 and dq6..dq1 (the record's order, oldest first);
+// lanes 6 and 7 of the history are always 0, so whatever the coefficient
+// lanes 6 and 7 accumulate never counts. One pmaddwd forms the products and
+// adds them in pairs; each pair fits in 32 bits except two products of
+// -32768 * -32768, which wrap to the same value as a 32-bit sum would, so the
+// total stays exact modulo 2^32. Lane arithmetic wraps in 16 bits, which is
+// exactly the coefficients' update.
+class VectorZeroSection {
+ public:
+  explicit VectorZeroSection(const Adpcm2State& s) noexcept
+      : coef_(_mm_setr_epi16(s.b6, s.b5, s.b4, s.b3, s.b2, s.b1, 0, 0)),
+        hist_(_mm_setr_epi16(s.dq6, s.dq5, s.dq4, s.dq3, s.dq2, s.dq1, 0, 0)) {}
+
+  int32_t Sum() const noexcept {
+    const __m128i pairs = _mm_madd_epi16(coef_, hist_);  // 6+5, 4+3, 2+1, 0
+    const __m128i half = _mm_add_epi32(pairs, _mm_shuffle_epi32(pairs, 0x4E));
+    return _mm_cvtsi128_si32(_mm_add_epi32(half, _mm_shuffle_epi32(half, 0xB1)));
+  }
+
+  template <bool kDqNonZero>
+  void Adapt(int32_t dq, bool transition) noexcept {
+    // dq in every 32-bit lane: the even 16-bit lanes hold its low half, the odd
+    // ones its sign extension; with |dq| < 2^15 both carry its sign.
+    const __m128i dqv = _mm_shuffle_epi32(_mm_cvtsi32_si128(dq), 0);
+    const __m128i differ = _mm_srai_epi16(_mm_xor_si128(dqv, hist_), 15);
+    __m128i inc = _mm_sub_epi16(_mm_set1_epi16(ZERO_STEP),
+                                _mm_and_si128(differ, _mm_set1_epi16(2 * ZERO_STEP)));
+    if (!kDqNonZero) inc = _mm_andnot_si128(_mm_cmpeq_epi32(dqv, _mm_setzero_si128()), inc);
+    coef_ = transition ? _mm_setzero_si128()
+                       : _mm_add_epi16(_mm_sub_epi16(coef_, _mm_srai_epi16(coef_, 8)), inc);
+    // dq6 leaves at lane 0, dq5..dq1 move down one lane, a zero moves into
+    // lane 6 from lane 7, and dq enters at lane 5.
+    hist_ = _mm_insert_epi16(_mm_srli_si128(hist_, 2), dq, 5);
+  }
+
+  void Save(Adpcm2State& s) const noexcept {
+    alignas(16) int16_t c[8], h[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(c), coef_);
+    _mm_store_si128(reinterpret_cast<__m128i*>(h), hist_);
+    s.b6 = c[0], s.b5 = c[1], s.b4 = c[2], s.b3 = c[3], s.b2 = c[4], s.b1 = c[5];
+    s.dq6 = h[0], s.dq5 = h[1], s.dq4 = h[2], s.dq3 = h[3], s.dq2 = h[4], s.dq1 = h[5];
+  }
+
+ private:
+  __m128i coef_;
+  __m128i hist_;
+};
+using FastZeroSection = VectorZeroSection;
+#else
+using FastZeroSection = PortableZeroSection;
+#endif
+
+// The rest of the record in 32-bit locals for the length of one block, each
+// holding its field's 16-bit value (yl its 32-bit value) between samples.
+template <typename ZeroSection>
+struct Work {
+  ZeroSection zeros;
+  int32_t sr1, sr2, a1, a2, p1, p2, dms, dml, ap, yu, td, yl;
+};
+
+Adpcm2State LoadRecord(const void* block) noexcept {
+  Adpcm2State s;
+  std::memcpy(&s, block, ADPCM2_FIELDS16_BYTES);
+  std::memcpy(&s.yl, static_cast<const unsigned char*>(block) + ADPCM2_YL_OFFSET, sizeof s.yl);
+  return s;
+}
+
+void StoreRecord(const Adpcm2State& s, void* block) noexcept {
+  std::memcpy(block, &s, ADPCM2_FIELDS16_BYTES);
+  std::memcpy(static_cast<unsigned char*>(block) + ADPCM2_YL_OFFSET, &s.yl, sizeof s.yl);
+}
+
+template <typename ZeroSection>
+Work<ZeroSection> Load(const Adpcm2State& s) noexcept {
+  return {ZeroSection(s), s.sr1, s.sr2, s.a1, s.a2, s.p1, s.p2,
+          s.dms,          s.dml, s.ap,  s.yu, s.td, s.yl};
+}
+
+template <typename ZeroSection>
+void Store(const Work<ZeroSection>& w, void* block) noexcept {
+  Adpcm2State s;
+  w.zeros.Save(s);
+  s.sr1 = Wrap16(w.sr1), s.sr2 = Wrap16(w.sr2), s.a1 = Wrap16(w.a1), s.a2 = Wrap16(w.a2);
+  s.p1 = Wrap16(w.p1), s.p2 = Wrap16(w.p2);
+  s.dms = Wrap16(w.dms), s.dml = Wrap16(w.dml), s.ap = Wrap16(w.ap);
+  s.yu = Wrap16(w.yu), s.td = Wrap16(w.td);
+  s.yl = w.yl;
+  StoreRecord(s, block);
+}
+
+// Per magnitude class (0 small, 1 large): the quantiser's log level and the
+// scaled weights that the adaptation adds, each selected from the class bit
+// with a mask rather than a table read.
+constexpr int32_t ByClass(int32_t large, int32_t small, int32_t big) noexcept {
+  return small + ((big - small) & -large);
+}
+constexpr int32_t DqlnOf(int32_t large) noexcept {
+  return ByClass(large, ADPCM2_DQLN_TABLE[0], ADPCM2_DQLN_TABLE[1]);
+}
+constexpr int32_t F512Of(int32_t large) noexcept {
+  return ByClass(large, 512 * ADPCM2_F_TABLE[0], 512 * ADPCM2_F_TABLE[1]);
+}
+constexpr int32_t F2048Of(int32_t large) noexcept {
+  return ByClass(large, 2048 * ADPCM2_F_TABLE[0], 2048 * ADPCM2_F_TABLE[1]);
+}
+constexpr int32_t W32Of(int32_t large) noexcept {
+  return ByClass(large, 32 * ADPCM2_W_TABLE[0], 32 * ADPCM2_W_TABLE[1]);
+}
+
+// Ranges of a record in range (see below): y >> 2 lies in 136..1280.
+constexpr int32_t Y4_MIN = YU_MIN >> 2;
+constexpr int32_t Y4_MAX = YU_MAX >> 2;
+constexpr int32_t AP_MAX = 512;
+constexpr int32_t DMS_MAX = 512 * ADPCM2_F_TABLE[1];
+constexpr int32_t DML_MAX = 2048 * ADPCM2_F_TABLE[1];
+constexpr int32_t A1_MAX = A1_LIMIT_BASE + ADPCM2_A2_LIMIT;
+
+// The reconstructed magnitude for every log level dql = DQLN + (y >> 2) that
+// a record in range can produce.
+constexpr int32_t DQL_MIN = ADPCM2_DQLN_TABLE[0] + Y4_MIN;
+constexpr int32_t DQL_MAX = ADPCM2_DQLN_TABLE[1] + Y4_MAX;
+constexpr std::array<int16_t, DQL_MAX - DQL_MIN + 1> MakeDqMagnitudeTable() {
+  std::array<int16_t, DQL_MAX - DQL_MIN + 1> table{};
+  for (int32_t dql = DQL_MIN; dql <= DQL_MAX; ++dql) {
+    table[static_cast<size_t>(dql - DQL_MIN)] =
+        static_cast<int16_t>(Adpcm2ReconstructMagnitude(dql));
+  }
+  return table;
+}
+constexpr std::array<int16_t, DQL_MAX - DQL_MIN + 1> DQ_MAGNITUDE_BY_DQL = MakeDqMagnitudeTable();
+
+// The quantiser's decision as a magnitude threshold: since the logarithm
+// never decreases, Adpcm2Log2(m) - y4 >= 261 exactly when m is at least the
+// smallest magnitude that passes. One entry per y4 in 136..1280.
+constexpr std::array<int16_t, Y4_MAX - Y4_MIN + 1> MakeLargeThresholdTable() {
+  std::array<int16_t, Y4_MAX - Y4_MIN + 1> table{};
+  uint32_t m = 0;
+  for (int32_t y4 = Y4_MIN; y4 <= Y4_MAX; ++y4) {
+    while (Adpcm2Log2Magnitude(m) - y4 < ADPCM2_LARGE_THRESHOLD) ++m;
+    table[static_cast<size_t>(y4 - Y4_MIN)] = static_cast<int16_t>(m);
+  }
+  return table;
+}
+constexpr std::array<int16_t, Y4_MAX - Y4_MIN + 1> LARGE_THRESHOLD_BY_Y4 =
+    MakeLargeThresholdTable();
+
+// Every record reached from the reset by coding keeps these fields within
+// these ranges, and each update below maps them back into them:
+//   yu in 544..5120 and yl in 64 * (544..5120), so y lies in 544..5120
+//   (a weighted mean of yu and yl >> 6 with weight al in 0..64, floored);
+//   ap in 0..512 (ap - ap/16 + 32 is at most 512, ap - ap/16 at least 0);
+//   dms in 0..3584 and dml in 0..14336 (each moves towards 0 or its target
+//   by a floored fraction of the gap); td 0 or 1; |a1| <= 27648 (its limit
+//   15360 - a2 with a2 >= -12288).
+// For such a record several 16-bit wraps of the update can never wrap, and
+// the transition's product test always holds (dql >= 252 and 252 * 7147
+// exceeds every yl). The coder then runs a form of the step that leaves them
+// out; any other record, such as one that was never reset, runs the step
+// with every wrap and test as written. Both give the same result on the
+// records where both apply.
+struct ExactStep {
+  static constexpr bool kInRange = false;
+  static constexpr bool kTransition = false;  // unused: tested per sample
+};
+template <bool kTr>
+struct InRangeStep {
+  static constexpr bool kInRange = true;
+  static constexpr bool kTransition = kTr;  // td was 1: the transition fires
+};
+
+bool InRange(const Adpcm2State& s) noexcept {
+  return s.yu >= YU_MIN && s.yu <= YU_MAX && s.yl >= 64 * YU_MIN && s.yl <= 64 * YU_MAX &&
+         s.ap >= 0 && s.ap <= AP_MAX && s.dms >= 0 && s.dms <= DMS_MAX && s.dml >= 0 &&
+         s.dml <= DML_MAX && (s.td == 0 || s.td == 1) && s.a1 >= -A1_MAX && s.a1 <= A1_MAX;
+}
+
+// A 16-bit wrap that the range argument above shows to be a no-op in range.
+template <typename Mode>
+constexpr int32_t Wrap16Unless(int32_t v) noexcept {
+  if constexpr (Mode::kInRange) {
+    return v;
+  } else {
+    return Wrap16(v);
+  }
+}
+
+// What a code source delivers for one sample.
+struct CodeChoice {
+  int32_t negative;  // 1 for codes 2 and 3
+  int32_t large;     // magnitude class: 1 for codes 1 and 2
+};
+
+// One sample of the coder, for encoder and decoder alike. `source(se, y4)`
+// delivers the code: the encoder quantises its input against the signal
+// estimate se and the normalising term y4 = y >> 2, the decoder reads its
+// next code. Everything else (prediction, reconstruction, adaptation) is this
+// one computation. Returns the reconstructed signal sr.
+template <typename Mode, typename ZeroSection, typename CodeSource>
+[[gnu::always_inline]] inline int32_t Step(Work<ZeroSection>& w, CodeSource source) noexcept {
+  // Prediction: the zero section, then the two poles; sums wrap in 32 bits.
+  const int32_t sezi = w.zeros.Sum();
+  const int32_t sei = Add32Wrap(Add32Wrap(sezi, Mul32Wrap(w.a1, w.sr1)), Mul32Wrap(w.a2, w.sr2));
+  const int32_t sez = ShiftRight(sezi, 14);
+  const int32_t se = ShiftRight(sei, 14);
+
+  // Mixed scale factor. The whole sum is shifted once:
+  // (yl + (yu - yl/64) * al) >> 6 rounds differently from yl/64 + (...) >> 6.
+  const int32_t al = w.ap >= AP_FULL ? 64 : ShiftRight(w.ap, 2);
+  const int32_t ylTrunc = ShiftRight(w.yl, 6);
+  const int32_t y =
+      ShiftRight(Add32Wrap(w.yl, Mul32Wrap(Wrap16Unless<Mode>(w.yu - ylTrunc), al)), 6);
+  const int32_t y4 = ShiftRight(y, 2);
+
+  const CodeChoice c = source(se, y4);
+
+  // Reconstruction: Adpcm2Reconstruct(dql, negative), from the table where
+  // the record's ranges bound dql.
+  const int32_t dql = Wrap16Unless<Mode>(DqlnOf(c.large) + y4);
+  int32_t magnitude;
+  if constexpr (Mode::kInRange) {
+    magnitude = DQ_MAGNITUDE_BY_DQL[static_cast<size_t>(dql - DQL_MIN)];
+  } else {
+    magnitude = Adpcm2ReconstructMagnitude(dql);
+  }
+  const int32_t negMask = -c.negative;
+  const int32_t dq = (magnitude ^ negMask) - negMask;
+  const int32_t sr = Add16Wrap(se, dq);
+  const int32_t p = Add16Wrap(sez, dq);
+
+  // Scale-factor adaptation.
+  const int32_t dms =
+      Wrap16Unless<Mode>(w.dms + ShiftRight(Wrap16Unless<Mode>(F512Of(c.large) - w.dms), 5));
+  const int32_t dml =
+      Wrap16Unless<Mode>(w.dml + ShiftRight(Wrap16Unless<Mode>(F2048Of(c.large) - w.dml), 7));
+  const int32_t yu =
+      Clamp(Wrap16Unless<Mode>(y + ShiftRight(Wrap16Unless<Mode>(W32Of(c.large) - y), 5)), YU_MIN,
+            YU_MAX);
+  // The old yl's share leaves after the new yu enters: yl + yu - (yl >> 6),
+  // not yl + yu + ((-yl) >> 6), which rounds the other way.
+  const int32_t yl = Sub32Wrap(Add32Wrap(w.yl, yu), ylTrunc);
+
+  // Transition: a tone seen at the previous sample clears the predictor.
+  bool tr;
+  if constexpr (Mode::kInRange) {
+    tr = Mode::kTransition;
+  } else {
+    tr = w.td == 1 && Mul32Wrap(dql, TRANSITION_SCALE) > w.yl;
+  }
+
+  // Predictor adaptation, from the fields as they were before this sample.
+  const int32_t a2p = Adpcm2Pole2Candidate(w.p1, w.p2, w.a2, w.a1, p < 0);
+  const bool tone = a2p < A2_TONE;
+  // The speed control goes fast on a change in the code statistics, at a
+  // small scale factor or on a tone: ap - (ap >> 4) + 32, not
+  // ap + ((512 - ap) >> 4), which rounds the other way.
+  const int32_t dmsDev = 4 * dms - dml;
+  const bool fast = ((dmsDev < 0 ? -dmsDev : dmsDev) >= ShiftRight(dml, 3)) | (y < Y_FAST) | tone;
+  if (tr) {
+    w.a1 = 0;
+    w.a2 = 0;
+    w.td = 0;
+    w.ap = AP_FULL;
+  } else {
+    const int32_t u = p == 0 ? 0 : (SameSign(p, w.p1) ? POLE1_STEP : -POLE1_STEP);
+    const int32_t a1ul = A1_LIMIT_BASE - a2p;
+    w.a1 = Clamp(Wrap16Unless<Mode>(w.a1 - ShiftRight(w.a1, 8) + u), -a1ul, a1ul);
+    w.a2 = a2p;
+    w.td = tone ? 1 : 0;
+    w.ap = Wrap16Unless<Mode>(w.ap - ShiftRight(w.ap, 4) + (fast ? 32 : 0));
+  }
+  // In range dq comes from the table, whose magnitudes are all at least 3.
+  w.zeros.template Adapt<Mode::kInRange>(dq, tr);
+  w.dms = dms;
+  w.dml = dml;
+  w.yu = yu;
+  w.yl = yl;
+  w.p2 = w.p1;
+  w.p1 = p;
+  w.sr2 = w.sr1;
+  w.sr1 = sr;
+  return sr;
+}
+
+// Runs `perSample(mode, i)` for samples 0..count-1, each in the cheapest form that
+// the record's ranges allow. A record in range stays in range, so the check
+// is made once per block.
+template <typename ZeroSection, typename PerSample>
+void RunBlock(Work<ZeroSection>& w, bool inRange, int count, PerSample perSample) noexcept {
+  if (inRange) {
+    for (int i = 0; i < count; ++i) {
+      if (w.td != 0) {
+        perSample(InRangeStep<true>{}, i);
+      } else {
+        perSample(InRangeStep<false>{}, i);
+      }
+    }
+  } else {
+    for (int i = 0; i < count; ++i) perSample(ExactStep{}, i);
+  }
+}
+
+// The encoder's choice of code for input s: the difference wraps in 16 bits,
+// so a large estimate against an input of the other sign can flip its sign.
+// The magnitude of -32768 is the pattern 0x8000, which the logarithm ranks
+// with 0.
+template <typename Mode>
+[[gnu::always_inline]] inline CodeChoice Quantize(int32_t s, int32_t se, int32_t y4) noexcept {
+  const int32_t d = Sub16Wrap(s, Wrap16(se));
+  const int32_t negMask = ShiftRight(d, 31);
+  // |d| in 16 bits, with 0x8000 (from -32768) taken as 0.
+  const auto magnitude = static_cast<uint32_t>((d ^ negMask) - negMask) & 0x7FFFu;
+  int32_t large;
+  if constexpr (Mode::kInRange) {
+    large =
+        static_cast<int32_t>(magnitude) >= LARGE_THRESHOLD_BY_Y4[static_cast<size_t>(y4 - Y4_MIN)];
+  } else {
+    const int16_t dln = Wrap16(Adpcm2Log2(static_cast<int16_t>(magnitude)) - y4);
+    large = Adpcm2WeightIndex(Adpcm2Quantize(dln, negMask).code);
+  }
+  return {-negMask, large};
+}
+
+constexpr int CodeOf(CodeChoice c) noexcept { return c.negative != 0 ? 3 - c.large : c.large; }
+
+// Encodes count samples, handing each code to sink(i, code). kUseRanges:
+// take the in-range form of the step where the record allows it.
+template <typename ZeroSection, bool kUseRanges, typename Sink>
+void EncodeSamples(const int16_t* pcm, int count, void* stateBlock, Sink sink) noexcept {
+  const Adpcm2State record = LoadRecord(stateBlock);
+  Work<ZeroSection> w = Load<ZeroSection>(record);
+  RunBlock(w, kUseRanges && InRange(record), count, [&](auto mode, int i) {
+    using Mode = decltype(mode);
+    const int32_t s = pcm[i];
+    Step<Mode>(w, [&](int32_t se, int32_t y4) {
+      const CodeChoice c = Quantize<Mode>(s, se, y4);
+      sink(i, CodeOf(c));
+      return c;
+    });
+  });
+  Store(w, stateBlock);
+}
+
+// Decodes count codes, code(i) giving the i-th (0..3).
+template <typename ZeroSection, bool kUseRanges, typename CodeAt>
+void DecodeSamples(CodeAt codeAt, int16_t* pcm, int count, void* stateBlock) noexcept {
+  const Adpcm2State record = LoadRecord(stateBlock);
+  Work<ZeroSection> w = Load<ZeroSection>(record);
+  RunBlock(w, kUseRanges && InRange(record), count, [&](auto mode, int i) {
+    using Mode = decltype(mode);
+    const int code = codeAt(i);
+    pcm[i] = Wrap16(Step<Mode>(w, [&](int32_t, int32_t) {
+      return CodeChoice{code >> 1, Adpcm2WeightIndex(code)};
+    }));
+  });
+  Store(w, stateBlock);
+}
+
+template <typename ZeroSection, bool kUseRanges>
+void EncodeBlock(const int16_t* pcm, uint8_t* codes, int32_t n, void* stateBlock) noexcept {
+  const int count = LowSigned16(n);
+  if (count <= 0) return;
+  EncodeSamples<ZeroSection, kUseRanges>(
+      pcm, count, stateBlock, [codes](int i, int code) { codes[i] = static_cast<uint8_t>(code); });
+}
+
+template <typename ZeroSection, bool kUseRanges>
+void DecodeBlock(const uint8_t* codes, int16_t* pcm, int32_t n, void* stateBlock) noexcept {
+  const int count = LowSigned16(n);
+  if (count <= 0) return;
+  DecodeSamples<ZeroSection, kUseRanges>([codes](int i) { return codes[i] & 3; }, pcm, count,
+                                         stateBlock);
+}
+
+}  // namespace
+
+void Adpcm2Reset(void* stateBlock) noexcept {
+  Adpcm2State s;
+  s.sr1 = s.sr2 = RESET_HISTORY;
+  s.a1 = s.a2 = 0;
+  s.b1 = s.b2 = s.b3 = s.b4 = s.b5 = s.b6 = 0;
+  s.dq1 = s.dq2 = s.dq3 = s.dq4 = s.dq5 = s.dq6 = RESET_HISTORY;
+  s.dms = s.dml = s.ap = 0;
+  s.yu = YU_MIN;
+  s.td = s.p1 = s.p2 = 0;
+  s.yl = YL_RESET;
+  StoreRecord(s, stateBlock);
+}
+
+void Adpcm2EncodeBlock(const int16_t* pcm, uint8_t* codes, int32_t n, void* stateBlock) noexcept {
+  EncodeBlock<FastZeroSection, true>(pcm, codes, n, stateBlock);
+}
+
+void Adpcm2DecodeBlock(const uint8_t* codes, int16_t* pcm, int32_t n, void* stateBlock) noexcept {
+  DecodeBlock<FastZeroSection, true>(codes, pcm, n, stateBlock);
+}
+
+void Adpcm2EncodeBlockReference(const int16_t* pcm, uint8_t* codes, int32_t n,
+                                void* stateBlock) noexcept {
+  EncodeBlock<PortableZeroSection, false>(pcm, codes, n, stateBlock);
+}
+
+void Adpcm2DecodeBlockReference(const uint8_t* codes, int16_t* pcm, int32_t n,
+                                void* stateBlock) noexcept {
+  DecodeBlock<PortableZeroSection, false>(codes, pcm, n, stateBlock);
+}
+
+void Adpcm2EncodeFrame(void* stateBlock, const int16_t* pcm, uint16_t* frame, int n) noexcept {
+  uint8_t codes[FRAME_MAX_SAMPLES];
+  Adpcm2EncodeBlock(pcm, codes, n, stateBlock);
   FramePackAdpcm2(codes, n, frame);
 }
 
-void Adpcm2DecodeFrame(void*, const uint16_t* frame, int16_t* pcm) noexcept {
-  for (int i = 0; i < 8 * FrameLengthByte(frame); ++i) pcm[i] = 0;
+void Adpcm2DecodeFrame(void* stateBlock, const uint16_t* frame, int16_t* pcm) noexcept {
+  uint8_t codes[FRAME_MAX_SAMPLES];
+  FrameUnpackAdpcm2(frame, codes);
+  Adpcm2DecodeBlock(codes, pcm, 8 * FrameLengthByte(frame), stateBlock);
 }
 
 }  // namespace zelk
