@@ -248,7 +248,7 @@ constexpr std::array<int16_t, Y4_MAX - Y4_MIN + 1> LARGE_THRESHOLD_BY_Y4 =
 // records where both apply.
 struct ExactStep {
   static constexpr bool kInRange = false;
-  static constexpr bool kTransition = false;  // unused: tested per sample
+  [[maybe_unused]] static constexpr bool kTransition = false;  // unused: tested per sample
 };
 template <bool kTr>
 struct InRangeStep {
