@@ -19,3 +19,5 @@ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DZELK_SANITIZE=address,undefined -DZELK_BUILD_BENCH=OFF
 cmake --build build/sanitize -j "$jobs"
 ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+
+scripts/ci-windows.sh
