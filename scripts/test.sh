@@ -20,5 +20,6 @@ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build/sanitize -j "$jobs"
 ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
 
+scripts/ci-windows.sh
 scripts/ci-fuzz.sh  # bounded libFuzzer run of every fuzz target
 scripts/ci-tsan.sh  # thread stress test under ThreadSanitizer

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <random>
 #include <vector>
 
@@ -60,7 +61,7 @@ inline std::vector<int16_t> MakeSignal(Signal kind, size_t n, uint32_t seed) {
         const double z = y + 0.60 * z1 - 0.75 * z2;
         y2 = y1, y1 = y, z2 = z1, z1 = z;
         const double envelope =
-            0.55 + 0.45 * std::sin(2 * M_PI * 4.0 * static_cast<double>(i) / 8000.0);
+            0.55 + 0.45 * std::sin(2 * std::numbers::pi * 4.0 * static_cast<double>(i) / 8000.0);
         out[i] = ClipToInt16(150.0 * (0.6 * y + 0.4 * z) * envelope);
       }
       break;
@@ -73,7 +74,8 @@ inline std::vector<int16_t> MakeSignal(Signal kind, size_t n, uint32_t seed) {
     case Signal::kClipping: {
       const double f = 100.0 + (rng() % 1500);
       for (size_t i = 0; i < n; ++i) {
-        out[i] = ClipToInt16(90000.0 * std::sin(2 * M_PI * f * static_cast<double>(i) / 8000.0));
+        out[i] = ClipToInt16(90000.0 *
+                             std::sin(2 * std::numbers::pi * f * static_cast<double>(i) / 8000.0));
       }
       break;
     }

@@ -1,0 +1,335 @@
+// zelk_voice_engine.dll as a 32-bit Windows host uses it: loaded by name, its
+// functions looked up by their decorated names and called through raw
+// __stdcall and __thiscall pointers. Every call goes through an assembly probe
+// that checks what the names promise: the stack pointer is where the caller
+// left it (the callee removed its own arguments) and EBX, ESI, EDI and EBP
+// come back unchanged.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <set>
+#include <string>
+
+#include "zelk_voice_engine.h"
+
+namespace {
+
+// One call made by ZelkProbeCall: fn is called with ECX = ecx and args pushed
+// right to left; the probe stores EAX, the stack pointer's move over the call
+// and the callee-saved registers as the callee left them.
+struct ProbeCall {
+  const void* fn;
+  uint32_t ecx;
+  uint32_t argc;
+  uint32_t args[6];
+  uint32_t eax;
+  int32_t espDelta;
+  uint32_t ebx, esi, edi, ebp;
+};
+static_assert(offsetof(ProbeCall, args) == 12 && offsetof(ProbeCall, eax) == 36 &&
+              offsetof(ProbeCall, espDelta) == 40 && offsetof(ProbeCall, ebp) == 56);
+
+constexpr uint32_t EBX_MARK = 0x0EB0EB0Bu;
+constexpr uint32_t ESI_MARK = 0x51E51E51u;
+constexpr uint32_t EDI_MARK = 0xD1ED1ED1u;
+constexpr uint32_t EBP_MARK = 0xB0EB0EB0u;
+
+}  // namespace
+
+extern "C" void ZelkProbeCall(ProbeCall* call);
+
+// The probe saves the caller's registers, loads the marks, records ESP before
+// pushing the arguments and compares after the call. The record pointer and
+// saved ESP live in static cells, since no register may be trusted across the
+// callee and the stack pointer is the thing under test.
+asm(R"(
+  .text
+  .globl _ZelkProbeCall
+_ZelkProbeCall:
+  pushl %ebp
+  pushl %ebx
+  pushl %esi
+  pushl %edi
+  cld
+  movl 20(%esp), %eax
+  movl %eax, zelk_probe_record
+  movl %esp, zelk_probe_esp
+  movl 8(%eax), %ecx
+1:
+  testl %ecx, %ecx
+  jz 2f
+  pushl 8(%eax,%ecx,4)
+  decl %ecx
+  jmp 1b
+2:
+  movl (%eax), %edx
+  movl 4(%eax), %ecx
+  movl $0x0EB0EB0B, %ebx
+  movl $0x51E51E51, %esi
+  movl $0xD1ED1ED1, %edi
+  movl $0xB0EB0EB0, %ebp
+  call *%edx
+  movl %esp, %edx
+  subl zelk_probe_esp, %edx
+  movl zelk_probe_esp, %esp
+  movl zelk_probe_record, %ecx
+  movl %eax, 36(%ecx)
+  movl %edx, 40(%ecx)
+  movl %ebx, 44(%ecx)
+  movl %esi, 48(%ecx)
+  movl %edi, 52(%ecx)
+  movl %ebp, 56(%ecx)
+  popl %edi
+  popl %esi
+  popl %ebx
+  popl %ebp
+  ret
+  .data
+  .balign 4
+zelk_probe_record: .long 0
+zelk_probe_esp: .long 0
+  .text
+
+# A callee that breaks both rules: leaves its arguments and clobbers EBX.
+  .globl _ZelkBrokenCallee
+_ZelkBrokenCallee:
+  movl $1, %ebx
+  movl 4(%esp), %eax
+  ret
+)");
+
+extern "C" void ZelkBrokenCallee();
+
+namespace {
+
+constexpr const char* DLL_NAME = "zelk_voice_engine.dll";
+constexpr const char* ENCODE = "_ZELK_VOICE_EncodeFrame@20";
+constexpr const char* DECODE = "_ZELK_VOICE_DecodeFrame@20";
+constexpr const char* ENC_RESET = "_ZELK_VOICE_EncReset@8";
+constexpr const char* DEC_RESET = "_ZELK_VOICE_DecReset@8";
+constexpr const char* VERSION = "_ZELK_VOICE_GetVersionNumber@0";
+constexpr const char* CONSTRUCTOR = "??0CZelk_voice_engine@@QAE@XZ";
+constexpr const char* ASSIGN = "??4CZelk_voice_engine@@QAEAAV0@ABV0@@Z";
+constexpr const char* FN = "?fnZelk_voice_engine@@YGHXZ";
+constexpr const char* VARIABLE = "?nZelk_voice_engine@@3HA";
+const std::set<std::string> EXPORTS = {ENCODE,      DECODE, ENC_RESET, DEC_RESET, VERSION,
+                                       CONSTRUCTOR, ASSIGN, FN,        VARIABLE};
+
+uint32_t Arg(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+
+class DllHost : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    module_ = LoadLibraryA(DLL_NAME);
+    ASSERT_NE(module_, nullptr) << "LoadLibrary failed: " << GetLastError();
+  }
+  void TearDown() override {
+    if (module_ != nullptr) FreeLibrary(module_);
+  }
+
+  const void* Find(const char* name) const {
+    return reinterpret_cast<const void*>(GetProcAddress(module_, name));
+  }
+
+  // Calls the export `name` through the probe and checks the convention.
+  ProbeCall Call(const char* name, uint32_t ecx, std::initializer_list<uint32_t> args) {
+    ProbeCall call{};
+    call.fn = Find(name);
+    call.ecx = ecx;
+    for (uint32_t a : args) call.args[call.argc++] = a;
+    EXPECT_NE(call.fn, nullptr) << name;
+    if (call.fn == nullptr) return call;
+    ZelkProbeCall(&call);
+    EXPECT_EQ(call.espDelta, 0) << name << " left the stack pointer moved";
+    EXPECT_EQ(call.ebx, EBX_MARK) << name << " clobbered EBX";
+    EXPECT_EQ(call.esi, ESI_MARK) << name << " clobbered ESI";
+    EXPECT_EQ(call.edi, EDI_MARK) << name << " clobbered EDI";
+    EXPECT_EQ(call.ebp, EBP_MARK) << name << " clobbered EBP";
+    return call;
+  }
+
+  HMODULE module_ = nullptr;
+};
+
+TEST(CallProbe, NoticesABrokenConvention) {
+  ProbeCall call{};
+  call.fn = reinterpret_cast<const void*>(&ZelkBrokenCallee);
+  call.argc = 2;
+  call.args[0] = 0x1234;
+  call.args[1] = 0x5678;
+  ZelkProbeCall(&call);
+  EXPECT_EQ(call.eax, 0x1234u);  // the first argument, pushed last
+  EXPECT_EQ(call.espDelta, -8);  // both arguments still on the stack
+  EXPECT_EQ(call.ebx, 1u);
+  EXPECT_EQ(call.esi, ESI_MARK);
+  EXPECT_EQ(call.ebp, EBP_MARK);
+}
+
+TEST_F(DllHost, ExportTableHoldsExactlyTheNineNames) {
+  // Read the export directory of the loaded image, independently of objdump.
+  const auto* base = reinterpret_cast<const uint8_t*>(module_);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  ASSERT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  ASSERT_NE(dir.VirtualAddress, 0u);
+  const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+  EXPECT_STREQ(reinterpret_cast<const char*>(base + exports->Name), DLL_NAME);
+  const auto* names = reinterpret_cast<const uint32_t*>(base + exports->AddressOfNames);
+  std::set<std::string> found;
+  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+    const char* name = reinterpret_cast<const char*>(base + names[i]);
+    found.insert(name);
+    // The loader finds names by halving the table: it must be in byte order.
+    if (i > 0) {
+      EXPECT_LT(std::strcmp(reinterpret_cast<const char*>(base + names[i - 1]), name), 0) << name;
+    }
+  }
+  EXPECT_EQ(exports->NumberOfNames, 9u);
+  EXPECT_EQ(exports->NumberOfFunctions, 9u);
+  EXPECT_EQ(found, EXPORTS);
+  for (const std::string& name : EXPORTS) EXPECT_NE(Find(name.c_str()), nullptr) << name;
+}
+
+TEST_F(DllHost, UndecoratedAndInternalNamesAreNotExported) {
+  const char* absent[] = {"ZELK_VOICE_EncodeFrame",
+                          "ZELK_VOICE_EncodeFrame@20",
+                          "_ZELK_VOICE_EncodeFrame",
+                          "ZELK_VOICE_DecodeFrame",
+                          "ZELK_VOICE_DecodeFrame@20",
+                          "ZELK_VOICE_EncReset",
+                          "ZELK_VOICE_EncReset@8",
+                          "ZELK_VOICE_DecReset",
+                          "ZELK_VOICE_DecReset@8",
+                          "ZELK_VOICE_GetVersionNumber",
+                          "ZELK_VOICE_GetVersionNumber@0",
+                          "fnZelk_voice_engine",
+                          "_Z19fnZelk_voice_enginev@0",
+                          "nZelk_voice_engine",
+                          "_ZN18CZelk_voice_engineC1Ev",
+                          "_ZN18CZelk_voice_engineaSERKS_",
+                          "_ZN4zelk14MsClassExports16DefaultConstructEv",
+                          "DllMain",
+                          "DllMain@12"};
+  for (const char* name : absent) EXPECT_EQ(Find(name), nullptr) << name;
+}
+
+TEST_F(DllHost, PlainFunctionsAreStdcall) {
+  EXPECT_EQ(Call(VERSION, 0, {}).eax, 131490225u);
+  EXPECT_EQ(Call(FN, 0, {}).eax, 42u);
+
+  alignas(4) uint8_t state[ZELK_VOICE_STATE_SIZE];
+  std::memset(state, 0xA5, sizeof state);
+  EXPECT_EQ(Call(ENC_RESET, 0, {Arg(state), 1}).eax, VOICE_OK);
+  EXPECT_EQ(Call(DEC_RESET, 0, {Arg(state), 0x20002}).eax, VOICE_OK);  // low half 2
+  for (uint8_t b : state) ASSERT_EQ(b, 0xA5) << "G.711 reset touched the state block";
+  EXPECT_EQ(Call(ENC_RESET, 0, {Arg(state), 5}).eax, VOICE_ERR_ENC_TYPE);
+  EXPECT_EQ(Call(DEC_RESET, 0, {Arg(state), 0}).eax, VOICE_ERR_DEC_TYPE);
+  EXPECT_EQ(Call(DEC_RESET, 0, {0, 3}).eax, VOICE_ERR_NULL_STATE);
+  EXPECT_EQ(Call(ENC_RESET, 0, {Arg(state), 3}).eax, VOICE_OK);
+  EXPECT_EQ(Call(DEC_RESET, 0, {Arg(state), 4}).eax, VOICE_OK);
+}
+
+TEST_F(DllHost, EncodeAndDecodeThroughRawPointers) {
+  alignas(4) uint8_t enc[ZELK_VOICE_STATE_SIZE] = {};
+  alignas(4) uint8_t dec[ZELK_VOICE_STATE_SIZE] = {};
+  int16_t pcm[ZELK_VOICE_MAX_SAMPLES];
+  for (int i = 0; i < ZELK_VOICE_MAX_SAMPLES; ++i) pcm[i] = static_cast<int16_t>(i * 97 - 20000);
+  // Payload words per sample count of 160: 80, 80, 40, 20 for types 1..4.
+  const uint32_t payloadWords[] = {80, 80, 40, 20};
+  for (uint32_t type = 1; type <= 4; ++type) {
+    SCOPED_TRACE(type);
+    ASSERT_EQ(Call(ENC_RESET, 0, {Arg(enc), type}).eax, VOICE_OK);
+    ASSERT_EQ(Call(DEC_RESET, 0, {Arg(dec), type}).eax, VOICE_OK);
+    uint16_t frame[ZELK_VOICE_MAX_FRAME_WORDS + 1];
+    std::fill(std::begin(frame), std::end(frame), uint16_t{0xEEEE});
+    // Upper halves set on both 16-bit arguments: only the low halves count.
+    EXPECT_EQ(
+        Call(ENCODE, 0, {Arg(enc), Arg(pcm), Arg(frame), 0xABCD00A0u, 0x7000'0000u | type}).eax,
+        VOICE_OK);
+    const uint32_t words = 2 + payloadWords[type - 1];
+    EXPECT_EQ(frame[0] & 0x0300, 0x0100);
+    EXPECT_EQ(frame[1] & 0xFF, payloadWords[type - 1]);
+    EXPECT_EQ(frame[words], 0xEEEE) << "encode wrote past its frame";
+
+    int16_t out[ZELK_VOICE_MAX_SAMPLES];
+    int16_t count = -1;
+    EXPECT_EQ(Call(DECODE, 0, {Arg(dec), Arg(frame), Arg(out), type, Arg(&count)}).eax, VOICE_OK);
+    EXPECT_EQ(count, 160);
+  }
+  int16_t count = -1;
+  uint16_t frame[ZELK_VOICE_MAX_FRAME_WORDS] = {0x0100, 0};
+  EXPECT_EQ(Call(ENCODE, 0, {Arg(enc), Arg(pcm), Arg(frame), 81, 1}).eax, VOICE_ERR_ENC_LENGTH);
+  EXPECT_EQ(Call(ENCODE, 0, {0, Arg(pcm), Arg(frame), 80, 1}).eax, VOICE_ERR_NULL_STATE);
+  EXPECT_EQ(Call(DECODE, 0, {Arg(dec), Arg(frame), Arg(pcm), 1, Arg(&count)}).eax,
+            VOICE_ERR_DEC_LENGTH);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(Call(DECODE, 0, {Arg(dec), 0, Arg(pcm), 1, Arg(&count)}).eax, VOICE_ERR_NULL_INPUT);
+}
+
+TEST_F(DllHost, ClassExportsAreThiscallAndReturnTheObject) {
+  // Objects of one byte between guard bytes.
+  uint8_t bytes[5] = {0x11, 0xAB, 0x22, 0x5A, 0x33};
+  uint8_t* target = &bytes[1];
+  uint8_t* source = &bytes[3];
+
+  ProbeCall made = Call(CONSTRUCTOR, Arg(target), {});
+  EXPECT_EQ(made.eax, Arg(target));
+  EXPECT_EQ(bytes[1], 0xAB) << "the constructor has no member to set";
+
+  ProbeCall assigned = Call(ASSIGN, Arg(target), {Arg(source)});  // pops its one argument
+  EXPECT_EQ(assigned.eax, Arg(target));
+  const uint8_t after[5] = {0x11, 0x5A, 0x22, 0x5A, 0x33};
+  EXPECT_EQ(std::memcmp(bytes, after, sizeof bytes), 0);
+}
+
+TEST_F(DllHost, ExportedVariableIsZero) {
+  const auto* variable = static_cast<const int*>(Find(VARIABLE));
+  ASSERT_NE(variable, nullptr);
+  EXPECT_EQ(*variable, 0);
+}
+
+DWORD WINAPI IdleThread(LPVOID) { return 7; }
+
+TEST_F(DllHost, ReloadsAndSurvivesThreadAttach) {
+  // The program also links the import library, so the module stays mapped:
+  // loads, frees and a thread's start and end reach the module entry as
+  // attach and detach notifications, which must change nothing.
+  HMODULE again = LoadLibraryA(DLL_NAME);
+  ASSERT_EQ(again, module_);
+  FreeLibrary(again);
+  HANDLE thread = CreateThread(nullptr, 0, IdleThread, nullptr, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  FreeLibrary(module_);
+  module_ = LoadLibraryA(DLL_NAME);
+  ASSERT_NE(module_, nullptr);
+  EXPECT_EQ(Call(VERSION, 0, {}).eax, 131490225u);
+}
+
+// A MinGW host linking the import library with the public header reaches the
+// same nine exports: the import library maps GCC's symbol names onto them.
+TEST_F(DllHost, ImportLibraryResolvesToTheSameExports) {
+  EXPECT_EQ(reinterpret_cast<const void*>(&ZELK_VOICE_EncodeFrame), Find(ENCODE));
+  EXPECT_EQ(reinterpret_cast<const void*>(&ZELK_VOICE_DecodeFrame), Find(DECODE));
+  EXPECT_EQ(reinterpret_cast<const void*>(&ZELK_VOICE_EncReset), Find(ENC_RESET));
+  EXPECT_EQ(reinterpret_cast<const void*>(&ZELK_VOICE_DecReset), Find(DEC_RESET));
+  EXPECT_EQ(reinterpret_cast<const void*>(&ZELK_VOICE_GetVersionNumber), Find(VERSION));
+  EXPECT_EQ(reinterpret_cast<const void*>(&fnZelk_voice_engine), Find(FN));
+  EXPECT_EQ(static_cast<const void*>(&nZelk_voice_engine), Find(VARIABLE));
+
+  EXPECT_EQ(fnZelk_voice_engine(), 42);
+  EXPECT_EQ(nZelk_voice_engine, 0);
+  CZelk_voice_engine a;
+  CZelk_voice_engine b;
+  CZelk_voice_engine& result = (a = b);
+  EXPECT_EQ(&result, &a);
+}
+
+}  // namespace
