@@ -4,23 +4,6 @@
 
 namespace zelk {
 
-void FramePackG711(const uint16_t* codes, int n, uint16_t* frame) noexcept {
-  const int words = n / 2;
-  FrameWriteHeader(frame, words);
-  for (int i = 0; i < words; ++i) {
-    frame[FRAME_PAYLOAD_OFFSET + i] = FramePackG711Pair(codes[2 * i], codes[2 * i + 1]);
-  }
-}
-
-void FrameUnpackG711(const uint16_t* frame, uint16_t* codes) noexcept {
-  const int words = FrameLengthByte(frame);
-  for (int i = 0; i < words; ++i) {
-    const uint16_t w = frame[FRAME_PAYLOAD_OFFSET + i];
-    codes[2 * i] = static_cast<uint16_t>(w >> 8);
-    codes[2 * i + 1] = static_cast<uint16_t>(w & 0xFF);
-  }
-}
-
 void FramePackIma(const uint8_t* codeBytes, int n, uint16_t* frame) noexcept {
   const int words = n / 4;
   FrameWriteHeader(frame, words);

@@ -43,8 +43,8 @@ constexpr void FrameWriteHeader(uint16_t* frame, int payloadWords) noexcept {
 constexpr uint16_t FramePackG711Pair(uint32_t earlier, uint32_t later) noexcept {
   return static_cast<uint16_t>(((earlier & 0xFF) << 8) | (later & 0xFF));
 }
-void FramePackG711(const uint16_t* codes, int n, uint16_t* frame) noexcept;
-void FrameUnpackG711(const uint16_t* frame, uint16_t* codes) noexcept;
+// The G.711 coder packs and unpacks in the same vector loop that compresses
+// and expands, so this pair is the whole of its layout here.
 
 // IMA ADPCM: defined on bytes. Payload byte j = c[2j] << 4 | c[2j+1], bytes in
 // time order, so as a little-endian word i holds
