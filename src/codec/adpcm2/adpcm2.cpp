@@ -323,66 +323,62 @@ bool InRange(const Adpcm2State& s) noexcept {
          s.dml <= DML_MAX && (s.td == 0 || s.td == 1) && s.a1 >= -A1_MAX && s.a1 <= A1_MAX;
 }
 
-// The quantised difference dq = Adpcm2Reconstruct(DQLN[code] + y4, code >= 2)
-// for every y4 and code: one row of four per y4, so that the decoder finds dq
-// with one load from its code.
+// The tables of the in-range step, in one object so that one base register
+// reaches them all.
+constexpr size_t Y4_COUNT = Y4_MAX - Y4_MIN + 1;
+constexpr size_t Y_COUNT = YU_MAX - YU_MIN + 1;
 using DqRow = std::array<int16_t, 4>;
-constexpr std::array<DqRow, Y4_MAX - Y4_MIN + 1> MakeDqTable() {
-  std::array<DqRow, Y4_MAX - Y4_MIN + 1> table{};
-  for (int32_t y4 = Y4_MIN; y4 <= Y4_MAX; ++y4) {
-    for (int code = 0; code < 4; ++code) {
-      const auto dql = static_cast<int16_t>(ADPCM2_DQLN_TABLE[code] + y4);
-      table[static_cast<size_t>(y4 - Y4_MIN)][static_cast<size_t>(code)] =
-          static_cast<int16_t>(Adpcm2Reconstruct(dql, code >> 1));
-    }
-  }
-  return table;
-}
-constexpr std::array<DqRow, Y4_MAX - Y4_MIN + 1> DQ_BY_Y4 = MakeDqTable();
+struct InRangeTables {
+  // The quantised difference Adpcm2Reconstruct(DQLN[code] + y4, code >= 2)
+  // by y4 and code: the decoder finds dq with one load from its code.
+  std::array<DqRow, Y4_COUNT> dq;
+  // The quantiser's decision as a magnitude threshold by y4: since the
+  // logarithm never decreases, Adpcm2Log2(m) - y4 >= 261 exactly when m is at
+  // least the smallest magnitude that passes.
+  std::array<int16_t, Y4_COUNT> largeThreshold;
+  // The new fast scale factor, limited to 544..5120, at index
+  // 2 * (y - 544) + magnitude class.
+  std::array<int16_t, 2 * Y_COUNT> yuNext;
+  // The weight al of the fast scale factor by speed control 0..512.
+  std::array<uint8_t, AP_MAX + 1> al;
+};
 
-// The quantiser's decision as a magnitude threshold: since the logarithm
-// never decreases, Adpcm2Log2(m) - y4 >= 261 exactly when m is at least the
-// smallest magnitude that passes. One entry per y4 in 136..1280.
-constexpr std::array<int16_t, Y4_MAX - Y4_MIN + 1> MakeLargeThresholdTable() {
-  std::array<int16_t, Y4_MAX - Y4_MIN + 1> table{};
+constexpr InRangeTables MakeInRangeTables() {
+  InRangeTables t{};
   uint32_t m = 0;
   for (int32_t y4 = Y4_MIN; y4 <= Y4_MAX; ++y4) {
+    const auto row = static_cast<size_t>(y4 - Y4_MIN);
+    for (int code = 0; code < 4; ++code) {
+      const auto dql = static_cast<int16_t>(ADPCM2_DQLN_TABLE[code] + y4);
+      t.dq[row][static_cast<size_t>(code)] =
+          static_cast<int16_t>(Adpcm2Reconstruct(dql, code >> 1));
+    }
     while (Adpcm2Log2Magnitude(m) - y4 < ADPCM2_LARGE_THRESHOLD) ++m;
-    table[static_cast<size_t>(y4 - Y4_MIN)] = static_cast<int16_t>(m);
+    t.largeThreshold[row] = static_cast<int16_t>(m);
   }
-  return table;
-}
-constexpr std::array<int16_t, Y4_MAX - Y4_MIN + 1> LARGE_THRESHOLD_BY_Y4 =
-    MakeLargeThresholdTable();
-
-// The new fast scale factor, limited to 544..5120, for every y and magnitude
-// class, at index 2 * (y - 544) + class.
-constexpr std::array<int16_t, 2 * (YU_MAX - YU_MIN + 1)> MakeYuTable() {
-  std::array<int16_t, 2 * (YU_MAX - YU_MIN + 1)> table{};
   for (int32_t y = YU_MIN; y <= YU_MAX; ++y) {
     for (int32_t large = 0; large < 2; ++large) {
-      table[static_cast<size_t>(2 * (y - YU_MIN) + large)] = static_cast<int16_t>(
-          Clamp(y + ShiftRight(W32Of(large) - y, 5), YU_MIN, YU_MAX));
+      t.yuNext[static_cast<size_t>(2 * (y - YU_MIN) + large)] =
+          static_cast<int16_t>(Clamp(y + ShiftRight(W32Of(large) - y, 5), YU_MIN, YU_MAX));
     }
   }
-  return table;
-}
-constexpr std::array<int16_t, 2 * (YU_MAX - YU_MIN + 1)> YU_NEXT = MakeYuTable();
-
-// The weight al of the fast scale factor for every speed control 0..512.
-constexpr std::array<uint8_t, AP_MAX + 1> MakeAlTable() {
-  std::array<uint8_t, AP_MAX + 1> table{};
   for (int32_t ap = 0; ap <= AP_MAX; ++ap) {
-    table[static_cast<size_t>(ap)] = static_cast<uint8_t>(ap >= AP_FULL ? 64 : ap >> 2);
+    t.al[static_cast<size_t>(ap)] = static_cast<uint8_t>(ap >= AP_FULL ? 64 : ap >> 2);
   }
-  return table;
+  return t;
 }
-constexpr std::array<uint8_t, AP_MAX + 1> AL_BY_AP = MakeAlTable();
+constexpr InRangeTables IN_RANGE = MakeInRangeTables();
 
 // The targets of the two averages by magnitude class.
 constexpr int32_t F512_BY_CLASS[2] = {512 * ADPCM2_F_TABLE[0], 512 * ADPCM2_F_TABLE[1]};
 constexpr int32_t F2048_BY_CLASS[2] = {2048 * ADPCM2_F_TABLE[0], 2048 * ADPCM2_F_TABLE[1]};
 constexpr int32_t CLASS_OF_CODE[4] = {0, 1, 1, 0};
+
+// -1 for a negative value, else 0.
+constexpr int32_t SignMask(int32_t v) noexcept { return ShiftRight(v, 31); }
+
+// v, negated when mask is -1 (v is far from the 32-bit limits).
+constexpr int32_t NegateIf(int32_t v, int32_t mask) noexcept { return (v ^ mask) - mask; }
 
 // The code of one sample and its magnitude class.
 struct InRangeCode {
@@ -415,20 +411,20 @@ template <bool kTransition, typename ZeroSection, typename CodeSource>
 
   // In range yu - (yl >> 6) is within +-4576 and the products and sums stay
   // far from the 32-bit limits: no wrap is needed.
-  const int32_t al = AL_BY_AP[static_cast<size_t>(w.ap)];
+  const int32_t al = ShiftRight(w.ap < AP_FULL ? w.ap : AP_FULL, 2);
   const int32_t ylTrunc = ShiftRight(w.yl, 6);
   const int32_t y = ShiftRight(w.yl + (w.yu - ylTrunc) * al, 6);
   const int32_t y4 = ShiftRight(y, 2);
 
   const InRangeCode c = source(se, y4);
-  const int32_t dq = DQ_BY_Y4[static_cast<size_t>(y4 - Y4_MIN)][static_cast<size_t>(c.code)];
+  const int32_t dq = IN_RANGE.dq[static_cast<size_t>(y4 - Y4_MIN)][static_cast<size_t>(c.code)];
   const int32_t sr = Add16Wrap(se, dq);
   const int32_t p = Add16Wrap(sez, dq);
 
   // The averages move towards their targets by a floored fraction of the gap.
   const int32_t dms = w.dms + ShiftRight(F512_BY_CLASS[c.large] - w.dms, 5);
   const int32_t dml = w.dml + ShiftRight(F2048_BY_CLASS[c.large] - w.dml, 7);
-  w.yu = YU_NEXT[static_cast<size_t>(2 * (y - YU_MIN) + c.large)];
+  w.yu = IN_RANGE.yuNext[static_cast<size_t>(2 * (y - YU_MIN) + c.large)];
   w.yl = w.yl + w.yu - ylTrunc;
   w.dms = dms;
   w.dml = dml;
@@ -439,14 +435,13 @@ template <bool kTransition, typename ZeroSection, typename CodeSource>
     w.ap = AP_FULL;
     tone = false;
   } else {
-    // The second pole's candidate. With the sign of the current partial
-    // signal as +-1 (zero counting as +1), its term t is
-    // sign(p) * (sign(p2) * 4096 - sign(p1) * a1c): t0 below is the bracket,
-    // known before p.
+    // The second pole's candidate. With signs as +-1 (zero counting as +1),
+    // its term t is sign(p) * (sign(p2) * 4096 - sign(p1) * a1c): t0 below is
+    // the bracket, known before p.
     const bool pNegative = p < 0;
     const int32_t a1c = Clamp(w.a1, -ADPCM2_A1_CLIP_IN_A2, ADPCM2_A1_CLIP_IN_A2);
     const int32_t t0 = (w.p2 < 0 ? -4096 : 4096) + (w.p1 < 0 ? a1c : -a1c);
-    const int32_t t = pNegative ? -t0 : t0;
+    const int32_t t = NegateIf(t0, SignMask(p));  // no branch on the sign of p
     const int32_t a2p =
         Clamp(w.a2 - ShiftRight(w.a2, 7) + ShiftRight(t, 5), -ADPCM2_A2_LIMIT, ADPCM2_A2_LIMIT);
     tone = a2p < A2_TONE;
@@ -458,8 +453,7 @@ template <bool kTransition, typename ZeroSection, typename CodeSource>
 
     // Speed control: ap - (ap >> 4) + 32 when fast, not ap + ((512 - ap) >> 4).
     const int32_t dmsDev = 4 * dms - dml;
-    const bool fast =
-        ((dmsDev < 0 ? -dmsDev : dmsDev) >= ShiftRight(dml, 3)) | (y < Y_FAST) | tone;
+    const bool fast = ((dmsDev < 0 ? -dmsDev : dmsDev) >= ShiftRight(dml, 3)) | (y < Y_FAST) | tone;
     w.ap = w.ap - ShiftRight(w.ap, 4) + (fast ? 32 : 0);
   }
   // dq comes from the table, whose magnitudes are all at least 3.
@@ -479,7 +473,7 @@ template <bool kTransition, typename ZeroSection, typename CodeSource>
   const int32_t negMask = ShiftRight(d, 31);
   // |d| in 16 bits, with 0x8000 (from -32768) taken as 0.
   const int32_t magnitude = ((d ^ negMask) - negMask) & 0x7FFF;
-  const int32_t large = magnitude >= LARGE_THRESHOLD_BY_Y4[static_cast<size_t>(y4 - Y4_MIN)];
+  const int32_t large = magnitude >= IN_RANGE.largeThreshold[static_cast<size_t>(y4 - Y4_MIN)];
   // Codes 3 and 2 are 3 - class = 3 ^ class.
   return {large ^ (negMask & 3), large};
 }
@@ -551,8 +545,9 @@ void DecodeSamples(CodeAt codeAt, int16_t* pcm, int count, void* stateBlock) noe
     const bool td = RunInRange(record.td != 0, count, [&](auto transition, int i) {
       const int32_t code = codeAt(i);
       bool tone;
-      pcm[i] = Wrap16(InRangeStep<decltype(transition)::value>(
-          w, tone, [&](int32_t, int32_t) { return InRangeCode{code, CLASS_OF_CODE[code]}; }));
+      pcm[i] = Wrap16(InRangeStep<decltype(transition)::value>(w, tone, [&](int32_t, int32_t) {
+        return InRangeCode{code, CLASS_OF_CODE[code]};
+      }));
       return tone;
     });
     StoreInRange(w, td, stateBlock);
@@ -561,8 +556,9 @@ void DecodeSamples(CodeAt codeAt, int16_t* pcm, int count, void* stateBlock) noe
   Work<ZeroSection> w = Load<ZeroSection>(record);
   for (int i = 0; i < count; ++i) {
     const int code = codeAt(i);
-    pcm[i] = Wrap16(
-        Step(w, [&](int32_t, int32_t) { return CodeChoice{code >> 1, Adpcm2WeightIndex(code)}; }));
+    pcm[i] = Wrap16(Step(w, [&](int32_t, int32_t) {
+      return CodeChoice{code >> 1, Adpcm2WeightIndex(code)};
+    }));
   }
   Store(w, stateBlock);
 }
