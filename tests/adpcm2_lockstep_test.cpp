@@ -212,3 +212,64 @@ TEST(Adpcm2Reference, FastStepMatchesTheReferenceForm) {
 
 }  // namespace
 }  // namespace zelk
+
+namespace zelk {
+namespace {
+
+// The in-range step reads its tables by scale factor and code: at both ends
+// of the scale factors' range, with the speed control at its limits (pure
+// slow and pure fast factor), every code and full-scale inputs of either sign
+// give what the reference form gives, sample for sample.
+TEST(Adpcm2Reference, InRangeStepAtTheEndsOfTheScaleFactorRange) {
+  std::mt19937 rng(4242);
+  struct Ends {
+    int16_t yu;
+    int32_t yl;
+    int16_t ap;
+  };
+  static constexpr Ends kEnds[] = {{544, 34816, 0},    {5120, 327680, 0},  {544, 327680, 512},
+                                   {5120, 34816, 512}, {544, 327680, 255}, {5120, 34816, 256},
+                                   {544, 34816, 512},  {5120, 327680, 512}};
+  for (const Ends& e : kEnds) {
+    for (int trial = 0; trial < 8; ++trial) {
+      SCOPED_TRACE(::testing::Message()
+                   << "yu " << e.yu << " yl " << e.yl << " ap " << e.ap << " trial " << trial);
+      unsigned char start[ZELK_VOICE_STATE_SIZE];
+      RandomInRangeRecord(rng, start);
+      std::memcpy(start + 2 * 19, &e.yu, 2);
+      std::memcpy(start + 48, &e.yl, 4);
+      std::memcpy(start + 2 * 18, &e.ap, 2);
+      std::vector<int16_t> pcm(64);
+      for (size_t k = 0; k < pcm.size(); ++k) {
+        pcm[k] = static_cast<int16_t>(trial % 2 ? (k % 2 ? 32767 : -32768) : rng());
+      }
+      // One sample per call, so that every sample starts at the chosen ends.
+      Party fast(0x12), ref(0x34);
+      for (size_t k = 0; k < pcm.size(); ++k) {
+        for (Party* p : {&fast, &ref}) {
+          std::memcpy(p->bytes, start, 46);
+          std::memcpy(p->bytes + 48, start + 48, 4);
+        }
+        uint8_t code = 0, refCode = 0;
+        Adpcm2EncodeBlock(&pcm[k], &code, 1, fast.bytes);
+        Adpcm2EncodeBlockReference(&pcm[k], &refCode, 1, ref.bytes);
+        ASSERT_EQ(code, refCode) << "sample " << k;
+        ASSERT_TRUE(FieldsEqual(fast, ref)) << "encoder, sample " << k;
+        for (uint8_t c = 0; c < 4; ++c) {
+          for (Party* p : {&fast, &ref}) {
+            std::memcpy(p->bytes, start, 46);
+            std::memcpy(p->bytes + 48, start + 48, 4);
+          }
+          int16_t out = 0, refOut = 0;
+          Adpcm2DecodeBlock(&c, &out, 1, fast.bytes);
+          Adpcm2DecodeBlockReference(&c, &refOut, 1, ref.bytes);
+          ASSERT_EQ(out, refOut) << "code " << int{c};
+          ASSERT_TRUE(FieldsEqual(fast, ref)) << "decoder, code " << int{c};
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zelk

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__) && !defined(ZELK_ADPCM2_NO_SIMD)
 #include <emmintrin.h>
@@ -177,8 +178,7 @@ void Store(const Work<ZeroSection>& w, void* block) noexcept {
 }
 
 // Per magnitude class (0 small, 1 large): the quantiser's log level and the
-// scaled weights that the adaptation adds, each selected from the class bit
-// with a mask rather than a table read.
+// scaled weights that the adaptation adds.
 constexpr int32_t ByClass(int32_t large, int32_t small, int32_t big) noexcept {
   return small + ((big - small) & -large);
 }
@@ -195,95 +195,18 @@ constexpr int32_t W32Of(int32_t large) noexcept {
   return ByClass(large, 32 * ADPCM2_W_TABLE[0], 32 * ADPCM2_W_TABLE[1]);
 }
 
-// Ranges of a record in range (see below): y >> 2 lies in 136..1280.
-constexpr int32_t Y4_MIN = YU_MIN >> 2;
-constexpr int32_t Y4_MAX = YU_MAX >> 2;
-constexpr int32_t AP_MAX = 512;
-constexpr int32_t DMS_MAX = 512 * ADPCM2_F_TABLE[1];
-constexpr int32_t DML_MAX = 2048 * ADPCM2_F_TABLE[1];
-constexpr int32_t A1_MAX = A1_LIMIT_BASE + ADPCM2_A2_LIMIT;
-
-// The reconstructed magnitude for every log level dql = DQLN + (y >> 2) that
-// a record in range can produce.
-constexpr int32_t DQL_MIN = ADPCM2_DQLN_TABLE[0] + Y4_MIN;
-constexpr int32_t DQL_MAX = ADPCM2_DQLN_TABLE[1] + Y4_MAX;
-constexpr std::array<int16_t, DQL_MAX - DQL_MIN + 1> MakeDqMagnitudeTable() {
-  std::array<int16_t, DQL_MAX - DQL_MIN + 1> table{};
-  for (int32_t dql = DQL_MIN; dql <= DQL_MAX; ++dql) {
-    table[static_cast<size_t>(dql - DQL_MIN)] =
-        static_cast<int16_t>(Adpcm2ReconstructMagnitude(dql));
-  }
-  return table;
-}
-constexpr std::array<int16_t, DQL_MAX - DQL_MIN + 1> DQ_MAGNITUDE_BY_DQL = MakeDqMagnitudeTable();
-
-// The quantiser's decision as a magnitude threshold: since the logarithm
-// never decreases, Adpcm2Log2(m) - y4 >= 261 exactly when m is at least the
-// smallest magnitude that passes. One entry per y4 in 136..1280.
-constexpr std::array<int16_t, Y4_MAX - Y4_MIN + 1> MakeLargeThresholdTable() {
-  std::array<int16_t, Y4_MAX - Y4_MIN + 1> table{};
-  uint32_t m = 0;
-  for (int32_t y4 = Y4_MIN; y4 <= Y4_MAX; ++y4) {
-    while (Adpcm2Log2Magnitude(m) - y4 < ADPCM2_LARGE_THRESHOLD) ++m;
-    table[static_cast<size_t>(y4 - Y4_MIN)] = static_cast<int16_t>(m);
-  }
-  return table;
-}
-constexpr std::array<int16_t, Y4_MAX - Y4_MIN + 1> LARGE_THRESHOLD_BY_Y4 =
-    MakeLargeThresholdTable();
-
-// Every record reached from the reset by coding keeps these fields within
-// these ranges, and each update below maps them back into them:
-//   yu in 544..5120 and yl in 64 * (544..5120), so y lies in 544..5120
-//   (a weighted mean of yu and yl >> 6 with weight al in 0..64, floored);
-//   ap in 0..512 (ap - ap/16 + 32 is at most 512, ap - ap/16 at least 0);
-//   dms in 0..3584 and dml in 0..14336 (each moves towards 0 or its target
-//   by a floored fraction of the gap); td 0 or 1; |a1| <= 27648 (its limit
-//   15360 - a2 with a2 >= -12288).
-// For such a record several 16-bit wraps of the update can never wrap, and
-// the transition's product test always holds (dql >= 252 and 252 * 7147
-// exceeds every yl). The coder then runs a form of the step that leaves them
-// out; any other record, such as one that was never reset, runs the step
-// with every wrap and test as written. Both give the same result on the
-// records where both apply.
-struct ExactStep {
-  static constexpr bool kInRange = false;
-  [[maybe_unused]] static constexpr bool kTransition = false;  // unused: tested per sample
-};
-template <bool kTr>
-struct InRangeStep {
-  static constexpr bool kInRange = true;
-  static constexpr bool kTransition = kTr;  // td was 1: the transition fires
-};
-
-bool InRange(const Adpcm2State& s) noexcept {
-  return s.yu >= YU_MIN && s.yu <= YU_MAX && s.yl >= 64 * YU_MIN && s.yl <= 64 * YU_MAX &&
-         s.ap >= 0 && s.ap <= AP_MAX && s.dms >= 0 && s.dms <= DMS_MAX && s.dml >= 0 &&
-         s.dml <= DML_MAX && (s.td == 0 || s.td == 1) && s.a1 >= -A1_MAX && s.a1 <= A1_MAX;
-}
-
-// A 16-bit wrap that the range argument above shows to be a no-op in range.
-template <typename Mode>
-constexpr int32_t Wrap16Unless(int32_t v) noexcept {
-  if constexpr (Mode::kInRange) {
-    return v;
-  } else {
-    return Wrap16(v);
-  }
-}
-
 // What a code source delivers for one sample.
 struct CodeChoice {
   int32_t negative;  // 1 for codes 2 and 3
   int32_t large;     // magnitude class: 1 for codes 1 and 2
 };
 
-// One sample of the coder, for encoder and decoder alike. `source(se, y4)`
-// delivers the code: the encoder quantises its input against the signal
-// estimate se and the normalising term y4 = y >> 2, the decoder reads its
-// next code. Everything else (prediction, reconstruction, adaptation) is this
-// one computation. Returns the reconstructed signal sr.
-template <typename Mode, typename ZeroSection, typename CodeSource>
+// One sample of the coder with every wrap and test as written, for encoder
+// and decoder alike and for any record. `source(se, y4)` delivers the code:
+// the encoder quantises its input against the signal estimate se and the
+// normalising term y4 = y >> 2, the decoder reads its next code. Returns the
+// reconstructed signal sr.
+template <typename ZeroSection, typename CodeSource>
 [[gnu::always_inline]] inline int32_t Step(Work<ZeroSection>& w, CodeSource source) noexcept {
   // Prediction: the zero section, then the two poles; sums wrap in 32 bits.
   const int32_t sezi = w.zeros.Sum();
@@ -295,45 +218,29 @@ template <typename Mode, typename ZeroSection, typename CodeSource>
   // (yl + (yu - yl/64) * al) >> 6 rounds differently from yl/64 + (...) >> 6.
   const int32_t al = w.ap >= AP_FULL ? 64 : ShiftRight(w.ap, 2);
   const int32_t ylTrunc = ShiftRight(w.yl, 6);
-  const int32_t y =
-      ShiftRight(Add32Wrap(w.yl, Mul32Wrap(Wrap16Unless<Mode>(w.yu - ylTrunc), al)), 6);
+  const int32_t y = ShiftRight(Add32Wrap(w.yl, Mul32Wrap(Wrap16(w.yu - ylTrunc), al)), 6);
   const int32_t y4 = ShiftRight(y, 2);
 
   const CodeChoice c = source(se, y4);
 
-  // Reconstruction: Adpcm2Reconstruct(dql, negative), from the table where
-  // the record's ranges bound dql.
-  const int32_t dql = Wrap16Unless<Mode>(DqlnOf(c.large) + y4);
-  int32_t magnitude;
-  if constexpr (Mode::kInRange) {
-    magnitude = DQ_MAGNITUDE_BY_DQL[static_cast<size_t>(dql - DQL_MIN)];
-  } else {
-    magnitude = Adpcm2ReconstructMagnitude(dql);
-  }
+  // Reconstruction.
+  const int32_t dql = Wrap16(DqlnOf(c.large) + y4);
+  const int32_t magnitude = Adpcm2ReconstructMagnitude(dql);
   const int32_t negMask = -c.negative;
   const int32_t dq = (magnitude ^ negMask) - negMask;
   const int32_t sr = Add16Wrap(se, dq);
   const int32_t p = Add16Wrap(sez, dq);
 
   // Scale-factor adaptation.
-  const int32_t dms =
-      Wrap16Unless<Mode>(w.dms + ShiftRight(Wrap16Unless<Mode>(F512Of(c.large) - w.dms), 5));
-  const int32_t dml =
-      Wrap16Unless<Mode>(w.dml + ShiftRight(Wrap16Unless<Mode>(F2048Of(c.large) - w.dml), 7));
-  const int32_t yu =
-      Clamp(Wrap16Unless<Mode>(y + ShiftRight(Wrap16Unless<Mode>(W32Of(c.large) - y), 5)), YU_MIN,
-            YU_MAX);
+  const int32_t dms = Wrap16(w.dms + ShiftRight(Wrap16(F512Of(c.large) - w.dms), 5));
+  const int32_t dml = Wrap16(w.dml + ShiftRight(Wrap16(F2048Of(c.large) - w.dml), 7));
+  const int32_t yu = Clamp(Wrap16(y + ShiftRight(Wrap16(W32Of(c.large) - y), 5)), YU_MIN, YU_MAX);
   // The old yl's share leaves after the new yu enters: yl + yu - (yl >> 6),
   // not yl + yu + ((-yl) >> 6), which rounds the other way.
   const int32_t yl = Sub32Wrap(Add32Wrap(w.yl, yu), ylTrunc);
 
   // Transition: a tone seen at the previous sample clears the predictor.
-  bool tr;
-  if constexpr (Mode::kInRange) {
-    tr = Mode::kTransition;
-  } else {
-    tr = w.td == 1 && Mul32Wrap(dql, TRANSITION_SCALE) > w.yl;
-  }
+  const bool tr = w.td == 1 && Mul32Wrap(dql, TRANSITION_SCALE) > w.yl;
 
   // Predictor adaptation, from the fields as they were before this sample.
   const int32_t a2p = Adpcm2Pole2Candidate(w.p1, w.p2, w.a2, w.a1, p < 0);
@@ -351,13 +258,12 @@ template <typename Mode, typename ZeroSection, typename CodeSource>
   } else {
     const int32_t u = p == 0 ? 0 : (SameSign(p, w.p1) ? POLE1_STEP : -POLE1_STEP);
     const int32_t a1ul = A1_LIMIT_BASE - a2p;
-    w.a1 = Clamp(Wrap16Unless<Mode>(w.a1 - ShiftRight(w.a1, 8) + u), -a1ul, a1ul);
+    w.a1 = Clamp(Wrap16(w.a1 - ShiftRight(w.a1, 8) + u), -a1ul, a1ul);
     w.a2 = a2p;
     w.td = tone ? 1 : 0;
-    w.ap = Wrap16Unless<Mode>(w.ap - ShiftRight(w.ap, 4) + (fast ? 32 : 0));
+    w.ap = Wrap16(w.ap - ShiftRight(w.ap, 4) + (fast ? 32 : 0));
   }
-  // In range dq comes from the table, whose magnitudes are all at least 3.
-  w.zeros.template Adapt<Mode::kInRange>(dq, tr);
+  w.zeros.template Adapt<false>(dq, tr);
   w.dms = dms;
   w.dml = dml;
   w.yu = yu;
@@ -369,62 +275,264 @@ template <typename Mode, typename ZeroSection, typename CodeSource>
   return sr;
 }
 
-// Runs `perSample(mode, i)` for samples 0..count-1, each in the cheapest form that
-// the record's ranges allow. A record in range stays in range, so the check
-// is made once per block.
-template <typename ZeroSection, typename PerSample>
-void RunBlock(Work<ZeroSection>& w, bool inRange, int count, PerSample perSample) noexcept {
-  if (inRange) {
-    for (int i = 0; i < count; ++i) {
-      if (w.td != 0) {
-        perSample(InRangeStep<true>{}, i);
-      } else {
-        perSample(InRangeStep<false>{}, i);
-      }
-    }
-  } else {
-    for (int i = 0; i < count; ++i) perSample(ExactStep{}, i);
-  }
-}
-
 // The encoder's choice of code for input s: the difference wraps in 16 bits,
 // so a large estimate against an input of the other sign can flip its sign.
 // The magnitude of -32768 is the pattern 0x8000, which the logarithm ranks
 // with 0.
-template <typename Mode>
-[[gnu::always_inline]] inline CodeChoice Quantize(int32_t s, int32_t se, int32_t y4) noexcept {
+inline CodeChoice Quantize(int32_t s, int32_t se, int32_t y4) noexcept {
   const int32_t d = Sub16Wrap(s, Wrap16(se));
   const int32_t negMask = ShiftRight(d, 31);
-  // |d| in 16 bits, with 0x8000 (from -32768) taken as 0.
-  const auto magnitude = static_cast<uint32_t>((d ^ negMask) - negMask) & 0x7FFFu;
-  int32_t large;
-  if constexpr (Mode::kInRange) {
-    large =
-        static_cast<int32_t>(magnitude) >= LARGE_THRESHOLD_BY_Y4[static_cast<size_t>(y4 - Y4_MIN)];
-  } else {
-    const int16_t dln = Wrap16(Adpcm2Log2(static_cast<int16_t>(magnitude)) - y4);
-    large = Adpcm2WeightIndex(Adpcm2Quantize(dln, negMask).code);
-  }
-  return {-negMask, large};
+  const auto magnitude = static_cast<int16_t>((d ^ negMask) - negMask);
+  const int16_t dln = Wrap16(Adpcm2Log2(magnitude) - y4);
+  return {-negMask, Adpcm2WeightIndex(Adpcm2Quantize(dln, negMask).code)};
 }
 
 constexpr int CodeOf(CodeChoice c) noexcept { return c.negative != 0 ? 3 - c.large : c.large; }
 
+// ---------------------------------------------------------------------------
+// The in-range step.
+//
+// Every record reached from the reset by coding keeps these fields within
+// these ranges, and each update below maps them back into them:
+//   yu in 544..5120 and yl in 64 * (544..5120), so y lies in 544..5120
+//   (a weighted mean of yu and yl >> 6 with weight al in 0..64, floored);
+//   ap in 0..512 (ap - ap/16 + 32 is at most 512, ap - ap/16 at least 0);
+//   dms in 0..3584 and dml in 0..14336 (each moves towards 0 or its target
+//   by a floored fraction of the gap); td 0 or 1; |a1| <= 27648 (its limit
+//   15360 - a2 with a2 >= -12288).
+// For such a record none of the 16-bit wraps of the scale factors, the
+// averages, the speed control or the first pole can wrap, y >> 2 lies in
+// 136..1280, and the transition's product test always holds (dql >= 252 and
+// 252 * 7147 exceeds every yl), so the transition fires exactly when td is 1.
+// That lets the step below replace the logarithm, the inverse logarithm and
+// the fast scale factor's update by tables indexed by the scale factor, and
+// carry td as the choice of step rather than as a value. The sums that can
+// wrap (predictor, signal, partial signal, zero coefficients) still do.
+// Any other record, such as one that was never reset, runs Step above.
+
+constexpr int32_t Y4_MIN = YU_MIN >> 2;
+constexpr int32_t Y4_MAX = YU_MAX >> 2;
+constexpr int32_t AP_MAX = 512;
+constexpr int32_t DMS_MAX = 512 * ADPCM2_F_TABLE[1];
+constexpr int32_t DML_MAX = 2048 * ADPCM2_F_TABLE[1];
+constexpr int32_t A1_MAX = A1_LIMIT_BASE + ADPCM2_A2_LIMIT;
+
+bool InRange(const Adpcm2State& s) noexcept {
+  return s.yu >= YU_MIN && s.yu <= YU_MAX && s.yl >= 64 * YU_MIN && s.yl <= 64 * YU_MAX &&
+         s.ap >= 0 && s.ap <= AP_MAX && s.dms >= 0 && s.dms <= DMS_MAX && s.dml >= 0 &&
+         s.dml <= DML_MAX && (s.td == 0 || s.td == 1) && s.a1 >= -A1_MAX && s.a1 <= A1_MAX;
+}
+
+// The tables of the in-range step, in one object so that one base register
+// reaches them all.
+constexpr size_t Y4_COUNT = Y4_MAX - Y4_MIN + 1;
+constexpr size_t Y_COUNT = YU_MAX - YU_MIN + 1;
+using DqRow = std::array<int16_t, 4>;
+struct InRangeTables {
+  // The quantised difference Adpcm2Reconstruct(DQLN[code] + y4, code >= 2)
+  // by y4 and code: the decoder finds dq with one load from its code.
+  std::array<DqRow, Y4_COUNT> dq;
+  // The quantiser's decision as a magnitude threshold by y4: since the
+  // logarithm never decreases, Adpcm2Log2(m) - y4 >= 261 exactly when m is at
+  // least the smallest magnitude that passes.
+  std::array<int16_t, Y4_COUNT> largeThreshold;
+  // The new fast scale factor, limited to 544..5120, at index
+  // 2 * (y - 544) + magnitude class.
+  std::array<int16_t, 2 * Y_COUNT> yuNext;
+  // The weight al of the fast scale factor by speed control 0..512.
+  std::array<uint8_t, AP_MAX + 1> al;
+};
+
+constexpr InRangeTables MakeInRangeTables() {
+  InRangeTables t{};
+  uint32_t m = 0;
+  for (int32_t y4 = Y4_MIN; y4 <= Y4_MAX; ++y4) {
+    const auto row = static_cast<size_t>(y4 - Y4_MIN);
+    for (int code = 0; code < 4; ++code) {
+      const auto dql = static_cast<int16_t>(ADPCM2_DQLN_TABLE[code] + y4);
+      t.dq[row][static_cast<size_t>(code)] =
+          static_cast<int16_t>(Adpcm2Reconstruct(dql, code >> 1));
+    }
+    while (Adpcm2Log2Magnitude(m) - y4 < ADPCM2_LARGE_THRESHOLD) ++m;
+    t.largeThreshold[row] = static_cast<int16_t>(m);
+  }
+  for (int32_t y = YU_MIN; y <= YU_MAX; ++y) {
+    for (int32_t large = 0; large < 2; ++large) {
+      t.yuNext[static_cast<size_t>(2 * (y - YU_MIN) + large)] =
+          static_cast<int16_t>(Clamp(y + ShiftRight(W32Of(large) - y, 5), YU_MIN, YU_MAX));
+    }
+  }
+  for (int32_t ap = 0; ap <= AP_MAX; ++ap) {
+    t.al[static_cast<size_t>(ap)] = static_cast<uint8_t>(ap >= AP_FULL ? 64 : ap >> 2);
+  }
+  return t;
+}
+constexpr InRangeTables IN_RANGE = MakeInRangeTables();
+
+// The targets of the two averages by magnitude class.
+constexpr int32_t F512_BY_CLASS[2] = {512 * ADPCM2_F_TABLE[0], 512 * ADPCM2_F_TABLE[1]};
+constexpr int32_t F2048_BY_CLASS[2] = {2048 * ADPCM2_F_TABLE[0], 2048 * ADPCM2_F_TABLE[1]};
+constexpr int32_t CLASS_OF_CODE[4] = {0, 1, 1, 0};
+
+// -1 for a negative value, else 0.
+constexpr int32_t SignMask(int32_t v) noexcept { return ShiftRight(v, 31); }
+
+// v, negated when mask is -1 (v is far from the 32-bit limits).
+constexpr int32_t NegateIf(int32_t v, int32_t mask) noexcept { return (v ^ mask) - mask; }
+
+// The code of one sample and its magnitude class.
+struct InRangeCode {
+  int32_t code;   // 0..3
+  int32_t large;  // 1 for codes 1 and 2
+};
+
+// The record in 32-bit locals; td is carried by the choice of step.
+template <typename ZeroSection>
+struct InRangeWork {
+  ZeroSection zeros;
+  int32_t sr1, sr2, a1, a2, p1, p2, dms, dml, ap, yu, yl;
+};
+
+// One sample for a record in range, for encoder and decoder alike.
+// kTransition: td was 1, so the transition fires at this sample. `source(se,
+// y4)` delivers the code as in Step. Sets `tone` (the new td) and returns sr.
+//
+// The work off the path from one sample's code to the next sample's signal
+// estimate (the averages, the speed control, the second pole's candidate
+// from the previous partial signals) only needs the old record and the sign
+// of p, so it overlaps with the quantiser.
+template <bool kTransition, typename ZeroSection, typename CodeSource>
+[[gnu::always_inline]] inline int32_t InRangeStep(InRangeWork<ZeroSection>& w, bool& tone,
+                                                  CodeSource source) noexcept {
+  const int32_t sezi = w.zeros.Sum();
+  const int32_t sei = Add32Wrap(Add32Wrap(sezi, Mul32Wrap(w.a1, w.sr1)), Mul32Wrap(w.a2, w.sr2));
+  const int32_t sez = ShiftRight(sezi, 14);
+  const int32_t se = ShiftRight(sei, 14);
+
+  // In range yu - (yl >> 6) is within +-4576 and the products and sums stay
+  // far from the 32-bit limits: no wrap is needed.
+  const int32_t al = ShiftRight(w.ap < AP_FULL ? w.ap : AP_FULL, 2);
+  const int32_t ylTrunc = ShiftRight(w.yl, 6);
+  const int32_t y = ShiftRight(w.yl + (w.yu - ylTrunc) * al, 6);
+  const int32_t y4 = ShiftRight(y, 2);
+
+  const InRangeCode c = source(se, y4);
+  const int32_t dq = IN_RANGE.dq[static_cast<size_t>(y4 - Y4_MIN)][static_cast<size_t>(c.code)];
+  const int32_t sr = Add16Wrap(se, dq);
+  const int32_t p = Add16Wrap(sez, dq);
+
+  // The averages move towards their targets by a floored fraction of the gap.
+  const int32_t dms = w.dms + ShiftRight(F512_BY_CLASS[c.large] - w.dms, 5);
+  const int32_t dml = w.dml + ShiftRight(F2048_BY_CLASS[c.large] - w.dml, 7);
+  w.yu = IN_RANGE.yuNext[static_cast<size_t>(2 * (y - YU_MIN) + c.large)];
+  w.yl = w.yl + w.yu - ylTrunc;
+  w.dms = dms;
+  w.dml = dml;
+
+  if constexpr (kTransition) {
+    w.a1 = 0;
+    w.a2 = 0;
+    w.ap = AP_FULL;
+    tone = false;
+  } else {
+    // The second pole's candidate. With signs as +-1 (zero counting as +1),
+    // its term t is sign(p) * (sign(p2) * 4096 - sign(p1) * a1c): t0 below is
+    // the bracket, known before p.
+    const bool pNegative = p < 0;
+    const int32_t a1c = Clamp(w.a1, -ADPCM2_A1_CLIP_IN_A2, ADPCM2_A1_CLIP_IN_A2);
+    const int32_t t0 = (w.p2 < 0 ? -4096 : 4096) + (w.p1 < 0 ? a1c : -a1c);
+    const int32_t t = NegateIf(t0, SignMask(p));  // no branch on the sign of p
+    const int32_t a2p =
+        Clamp(w.a2 - ShiftRight(w.a2, 7) + ShiftRight(t, 5), -ADPCM2_A2_LIMIT, ADPCM2_A2_LIMIT);
+    tone = a2p < A2_TONE;
+
+    const int32_t u = p == 0 ? 0 : (pNegative == (w.p1 < 0) ? POLE1_STEP : -POLE1_STEP);
+    const int32_t a1ul = A1_LIMIT_BASE - a2p;
+    w.a1 = Clamp(w.a1 - ShiftRight(w.a1, 8) + u, -a1ul, a1ul);
+    w.a2 = a2p;
+
+    // Speed control: ap - (ap >> 4) + 32 when fast, not ap + ((512 - ap) >> 4).
+    const int32_t dmsDev = 4 * dms - dml;
+    const bool fast = ((dmsDev < 0 ? -dmsDev : dmsDev) >= ShiftRight(dml, 3)) | (y < Y_FAST) | tone;
+    w.ap = w.ap - ShiftRight(w.ap, 4) + (fast ? 32 : 0);
+  }
+  // dq comes from the table, whose magnitudes are all at least 3.
+  w.zeros.template Adapt<true>(dq, kTransition);
+  w.p2 = w.p1;
+  w.p1 = p;
+  w.sr2 = w.sr1;
+  w.sr1 = sr;
+  return sr;
+}
+
+// The in-range encoder's code: the threshold table in place of the logarithm.
+[[gnu::always_inline]] inline InRangeCode QuantizeInRange(int32_t s, int32_t se,
+                                                          int32_t y4) noexcept {
+  // Wrapping s - se in 16 bits gives the same as wrapping se first.
+  const int32_t d = Sub16Wrap(s, se);
+  const int32_t negMask = ShiftRight(d, 31);
+  // |d| in 16 bits, with 0x8000 (from -32768) taken as 0.
+  const int32_t magnitude = ((d ^ negMask) - negMask) & 0x7FFF;
+  const int32_t large = magnitude >= IN_RANGE.largeThreshold[static_cast<size_t>(y4 - Y4_MIN)];
+  // Codes 3 and 2 are 3 - class = 3 ^ class.
+  return {large ^ (negMask & 3), large};
+}
+
+// Runs `perSample(mode, i)` for samples 0..count-1 of a record in range, the
+// mode telling the step whether the transition fires. Returns the final td.
+template <typename PerSample>
+bool RunInRange(bool td, int count, PerSample perSample) noexcept {
+  for (int i = 0; i < count; ++i) {
+    if (td) {
+      td = perSample(std::true_type{}, i);
+    } else {
+      td = perSample(std::false_type{}, i);
+    }
+  }
+  return td;
+}
+
+template <typename ZeroSection>
+InRangeWork<ZeroSection> LoadInRange(const Adpcm2State& s) noexcept {
+  return {ZeroSection(s), s.sr1, s.sr2, s.a1, s.a2, s.p1, s.p2, s.dms, s.dml, s.ap, s.yu, s.yl};
+}
+
+template <typename ZeroSection>
+void StoreInRange(const InRangeWork<ZeroSection>& w, bool td, void* block) noexcept {
+  Store(Work<ZeroSection>{w.zeros, w.sr1, w.sr2, w.a1, w.a2, w.p1, w.p2, w.dms, w.dml, w.ap, w.yu,
+                          td ? 1 : 0, w.yl},
+        block);
+}
+
 // Encodes count samples, handing each code to sink(i, code). kUseRanges:
-// take the in-range form of the step where the record allows it.
+// take the in-range step where the record allows it.
 template <typename ZeroSection, bool kUseRanges, typename Sink>
 void EncodeSamples(const int16_t* pcm, int count, void* stateBlock, Sink sink) noexcept {
   const Adpcm2State record = LoadRecord(stateBlock);
+  if (kUseRanges && InRange(record)) {
+    InRangeWork<ZeroSection> w = LoadInRange<ZeroSection>(record);
+    const bool td = RunInRange(record.td != 0, count, [&](auto transition, int i) {
+      const int32_t s = pcm[i];
+      bool tone;
+      InRangeStep<decltype(transition)::value>(w, tone, [&](int32_t se, int32_t y4) {
+        const InRangeCode c = QuantizeInRange(s, se, y4);
+        sink(i, c.code);
+        return c;
+      });
+      return tone;
+    });
+    StoreInRange(w, td, stateBlock);
+    return;
+  }
   Work<ZeroSection> w = Load<ZeroSection>(record);
-  RunBlock(w, kUseRanges && InRange(record), count, [&](auto mode, int i) {
-    using Mode = decltype(mode);
+  for (int i = 0; i < count; ++i) {
     const int32_t s = pcm[i];
-    Step<Mode>(w, [&](int32_t se, int32_t y4) {
-      const CodeChoice c = Quantize<Mode>(s, se, y4);
+    Step(w, [&](int32_t se, int32_t y4) {
+      const CodeChoice c = Quantize(s, se, y4);
       sink(i, CodeOf(c));
       return c;
     });
-  });
+  }
   Store(w, stateBlock);
 }
 
@@ -432,14 +540,26 @@ void EncodeSamples(const int16_t* pcm, int count, void* stateBlock, Sink sink) n
 template <typename ZeroSection, bool kUseRanges, typename CodeAt>
 void DecodeSamples(CodeAt codeAt, int16_t* pcm, int count, void* stateBlock) noexcept {
   const Adpcm2State record = LoadRecord(stateBlock);
+  if (kUseRanges && InRange(record)) {
+    InRangeWork<ZeroSection> w = LoadInRange<ZeroSection>(record);
+    const bool td = RunInRange(record.td != 0, count, [&](auto transition, int i) {
+      const int32_t code = codeAt(i);
+      bool tone;
+      pcm[i] = Wrap16(InRangeStep<decltype(transition)::value>(w, tone, [&](int32_t, int32_t) {
+        return InRangeCode{code, CLASS_OF_CODE[code]};
+      }));
+      return tone;
+    });
+    StoreInRange(w, td, stateBlock);
+    return;
+  }
   Work<ZeroSection> w = Load<ZeroSection>(record);
-  RunBlock(w, kUseRanges && InRange(record), count, [&](auto mode, int i) {
-    using Mode = decltype(mode);
+  for (int i = 0; i < count; ++i) {
     const int code = codeAt(i);
-    pcm[i] = Wrap16(Step<Mode>(w, [&](int32_t, int32_t) {
+    pcm[i] = Wrap16(Step(w, [&](int32_t, int32_t) {
       return CodeChoice{code >> 1, Adpcm2WeightIndex(code)};
     }));
-  });
+  }
   Store(w, stateBlock);
 }
 
