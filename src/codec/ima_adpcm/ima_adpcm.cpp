@@ -132,6 +132,227 @@ inline int16_t DecodeSample(uint32_t code, Coder& c) noexcept {
   return static_cast<int16_t>(c.predictor);
 }
 
+// ---- The encoder for blocks that never reach the clamp ---------------------
+//
+// The coder above runs one chain from sample to sample: the prediction gives
+// the difference, its three comparisons give the code, the code gives the next
+// prediction (clamped) and, through a table load, the next step. The coder
+// below shortens both halves of that chain for the usual case.
+//
+// The clamp never acts while every sample keeps STEP_MAX / 8 away from the
+// ends of the 16-bit range. With rest the remainder of the successive
+// approximation, the new prediction is x +/- (step / 8 - rest): when rest is
+// at least step / 8 it lies between the old prediction and x, both in range;
+// otherwise it passes x by at most step / 8 <= 4095. A block whose samples all
+// lie in NO_CLAMP_MIN..NO_CLAMP_MAX can therefore skip the clamp, and the
+// prediction itself drops out: the next difference is
+//   x' - P' = (x' - x) -/+ step / 8 +/- rest,
+// one addition after the remainder instead of a clamp and a subtraction.
+//
+// The next step comes from a row of eight entries per step index, one per
+// magnitude, each holding that magnitude, the step it leads to and that
+// step's row. All eight are loaded as soon as the row is known and narrowed
+// down by conditional moves as the three comparisons come in, so the last
+// comparison is one selection away from the next step instead of a code
+// assembly and a load.
+
+constexpr int32_t MAX_EIGHTH = ShiftRight(IMA_STEP_TABLE[IMA_MAX_STEP_INDEX], 3);
+constexpr int32_t NO_CLAMP_MIN = -32768 + MAX_EIGHTH;
+constexpr int32_t NO_CLAMP_MAX = 32767 - MAX_EIGHTH;
+
+// Row entry: bits 0..14 the next step, 15..17 the magnitude, 18.. the next
+// row (8 * next step index, the offset of its first entry).
+constexpr uint32_t ENTRY_STEP_MASK = 0x7FFF;
+constexpr int ENTRY_MAGNITUDE_SHIFT = 15;
+constexpr int ENTRY_ROW_SHIFT = 18;
+
+constexpr uint32_t RowOffset(int32_t stepIndex) noexcept {
+  return static_cast<uint32_t>(stepIndex) * 8;
+}
+
+constexpr std::array<uint32_t, IMA_STEP_COUNT * 8> MakeMagnitudeRows() {
+  std::array<uint32_t, IMA_STEP_COUNT * 8> rows{};
+  for (int32_t i = 0; i < IMA_STEP_COUNT; ++i) {
+    for (uint32_t m = 0; m < 8; ++m) {
+      const int32_t next = NextStepIndex(i, m);
+      rows[RowOffset(i) + m] = static_cast<uint32_t>(IMA_STEP_TABLE[static_cast<size_t>(next)]) |
+                               m << ENTRY_MAGNITUDE_SHIFT | RowOffset(next) << ENTRY_ROW_SHIFT;
+    }
+  }
+  return rows;
+}
+
+constexpr std::array<uint32_t, IMA_STEP_COUNT * 8> IMA_MAGNITUDE_ROWS = MakeMagnitudeRows();
+
+static_assert(IMA_STEP_TABLE[IMA_MAX_STEP_INDEX] <= static_cast<int32_t>(ENTRY_STEP_MASK));
+static_assert(IMA_MAGNITUDE_ROWS[RowOffset(88) + 7] ==
+              (32767u | 7u << ENTRY_MAGNITUDE_SHIFT | RowOffset(88) << ENTRY_ROW_SHIFT));
+
+bool StaysClearOfClamp(const int16_t* pcm, int n) noexcept {
+  int32_t lo = 0;
+  int32_t hi = 0;
+  for (int k = 0; k < n; ++k) {
+    lo = pcm[k] < lo ? pcm[k] : lo;
+    hi = pcm[k] > hi ? pcm[k] : hi;
+  }
+  return lo >= NO_CLAMP_MIN && hi <= NO_CLAMP_MAX;
+}
+
+// One comparison of the successive approximation: when rest >= threshold,
+// take the threshold off rest and replace each pick by its alternative.
+// Every outcome is a coin toss on speech, so all of it has to be conditional
+// moves; GCC turns selections this wide into branches, hence the x86-64 form,
+// which also lets the alternatives come straight from the row in memory. The
+// portable form computes the same; ZELK_IMA_PORTABLE_STAGES selects it
+// anywhere, for testing.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && \
+    !defined(ZELK_IMA_PORTABLE_STAGES)
+#define ZELK_IMA_X86_STAGES 1
+#else
+#define ZELK_IMA_X86_STAGES 0
+#endif
+
+#if ZELK_IMA_X86_STAGES
+
+inline void Stage(int32_t& rest, int32_t threshold, uint32_t& p0, uint32_t& p1, uint32_t& p2,
+                  uint32_t& p3, const uint32_t* alt) noexcept {
+  int32_t t;
+  asm("movl %[r], %[t]\n\t"
+      "subl %[th], %[t]\n\t"
+      "cmovnsl %[t], %[r]\n\t"
+      "cmovnsl %[a0], %[p0]\n\t"
+      "cmovnsl %[a1], %[p1]\n\t"
+      "cmovnsl %[a2], %[p2]\n\t"
+      "cmovnsl %[a3], %[p3]"
+      : [r] "+r"(rest), [t] "=&r"(t), [p0] "+r"(p0), [p1] "+r"(p1), [p2] "+r"(p2),
+        [p3] "+r"(p3)
+      : [th] "r"(threshold), [a0] "m"(alt[0]), [a1] "m"(alt[1]), [a2] "m"(alt[2]),
+        [a3] "m"(alt[3])
+      : "cc");
+}
+
+inline void Stage(int32_t& rest, int32_t threshold, uint32_t& p0, uint32_t& p1, uint32_t a0,
+                  uint32_t a1) noexcept {
+  int32_t t;
+  asm("movl %[r], %[t]\n\t"
+      "subl %[th], %[t]\n\t"
+      "cmovnsl %[t], %[r]\n\t"
+      "cmovnsl %[a0], %[p0]\n\t"
+      "cmovnsl %[a1], %[p1]"
+      : [r] "+r"(rest), [t] "=&r"(t), [p0] "+r"(p0), [p1] "+r"(p1)
+      : [th] "r"(threshold), [a0] "r"(a0), [a1] "r"(a1)
+      : "cc");
+}
+
+inline void Stage(int32_t& rest, int32_t threshold, uint32_t& p0, uint32_t a0) noexcept {
+  int32_t t;
+  asm("movl %[r], %[t]\n\t"
+      "subl %[th], %[t]\n\t"
+      "cmovnsl %[t], %[r]\n\t"
+      "cmovnsl %[a0], %[p0]"
+      : [r] "+r"(rest), [t] "=&r"(t), [p0] "+r"(p0)
+      : [th] "r"(threshold), [a0] "r"(a0)
+      : "cc");
+}
+
+#else
+
+inline void Stage(int32_t& rest, int32_t threshold, uint32_t& p0, uint32_t& p1, uint32_t& p2,
+                  uint32_t& p3, const uint32_t* alt) noexcept {
+  const int32_t t = rest - threshold;
+  if (t >= 0) rest = t, p0 = alt[0], p1 = alt[1], p2 = alt[2], p3 = alt[3];
+}
+
+inline void Stage(int32_t& rest, int32_t threshold, uint32_t& p0, uint32_t& p1, uint32_t a0,
+                  uint32_t a1) noexcept {
+  const int32_t t = rest - threshold;
+  if (t >= 0) rest = t, p0 = a0, p1 = a1;
+}
+
+inline void Stage(int32_t& rest, int32_t threshold, uint32_t& p0, uint32_t a0) noexcept {
+  const int32_t t = rest - threshold;
+  if (t >= 0) rest = t, p0 = a0;
+}
+
+#endif
+
+// The registers of the clamp-free encoder between two samples.
+struct FreeCoder {
+  int32_t x;          // the sample about to be coded
+  int32_t magnitude;  // |x - prediction|
+  uint32_t below;     // 1 when x < prediction
+  int32_t step;
+  uint32_t row;
+};
+
+FreeCoder LoadFreeCoder(const void* stateBlock, int32_t first) noexcept {
+  const ImaAdpcmState s = ImaAdpcmLoad(stateBlock);
+  const int32_t d = first - s.predictor;
+  return {first, d < 0 ? -d : d, d < 0 ? 1u : 0u, IMA_STEP_TABLE[static_cast<size_t>(s.stepIndex)],
+          RowOffset(s.stepIndex)};
+}
+
+// Codes c.x and moves on to `next`. Called with next 0 after the last sample,
+// the difference left behind is minus the prediction.
+inline uint32_t FreeEncodeSample(int32_t next, FreeCoder& c) noexcept {
+  const uint32_t* row = &IMA_MAGNITUDE_ROWS[c.row];
+  const int32_t step = c.step;
+  // The entries still possible after each comparison: magnitudes 0..3 (or
+  // 4..7), then two of them, then the one coded.
+  uint32_t e0 = row[0], e1 = row[1], e2 = row[2], e3 = row[3];
+  int32_t rest = c.magnitude;
+  Stage(rest, step, e0, e1, e2, e3, row + 4);
+  Stage(rest, ShiftRight(step, 1), e0, e1, e2, e3);
+  Stage(rest, ShiftRight(step, 2), e0, e1);
+  const uint32_t entry = e0;
+
+  // With s = +1 for x >= prediction, -1 below it, and v = s * (next - P'):
+  //   v = s * (next - x) - step / 8 + rest.
+  // vHat = v - below turns "next < P'" into a plain sign test for both s.
+  const uint32_t below = c.below;
+  const int32_t flip = -static_cast<int32_t>(below);
+  const int32_t aHat = ((next - c.x) ^ flip) - ShiftRight(step, 3);
+  const int32_t a = aHat + static_cast<int32_t>(below);
+  const int32_t vHat = aHat + rest;
+  c.magnitude = vHat >= 0 ? a + rest : -a - rest;
+  c.below = (static_cast<uint32_t>(vHat) >> 31) ^ below;
+  c.x = next;
+  c.step = static_cast<int32_t>(entry & ENTRY_STEP_MASK);
+  c.row = entry >> ENTRY_ROW_SHIFT;
+  return (entry >> ENTRY_MAGNITUDE_SHIFT & 7u) | below << 3;
+}
+
+void FreeEncode(const int16_t* pcm, uint8_t* codeBytes, int n, void* stateBlock) noexcept {
+  FreeCoder c = LoadFreeCoder(stateBlock, pcm[0]);
+  int k = 0;
+  for (; k + 2 < n; k += 2) {
+    const uint32_t high = FreeEncodeSample(pcm[k + 1], c);
+    const uint32_t low = FreeEncodeSample(pcm[k + 2], c);
+    codeBytes[k / 2] = static_cast<uint8_t>(high << 4 | low);
+  }
+  if (n - k == 2) {
+    const uint32_t high = FreeEncodeSample(pcm[k + 1], c);
+    codeBytes[k / 2] = static_cast<uint8_t>(high << 4 | FreeEncodeSample(0, c));
+  } else {
+    codeBytes[k / 2] = static_cast<uint8_t>(FreeEncodeSample(0, c) << 4);
+  }
+  // The last difference is 0 - prediction.
+  const int32_t predictor = c.below != 0 ? c.magnitude : -c.magnitude;
+  ImaAdpcmStore(stateBlock, {static_cast<int16_t>(predictor), static_cast<int8_t>(c.row / 8)});
+}
+
+void ClampingEncode(const int16_t* pcm, uint8_t* codeBytes, int n, void* stateBlock) noexcept {
+  Coder c = LoadCoder(stateBlock);
+  const int pairs = n / 2;
+  for (int j = 0; j < pairs; ++j) {
+    const uint32_t high = EncodeSample(pcm[2 * j], c);
+    const uint32_t low = EncodeSample(pcm[2 * j + 1], c);
+    codeBytes[j] = static_cast<uint8_t>(high << 4 | low);
+  }
+  if (n % 2 != 0) codeBytes[pairs] = static_cast<uint8_t>(EncodeSample(pcm[n - 1], c) << 4);
+  StoreCoder(stateBlock, c);
+}
+
 }  // namespace
 
 ImaAdpcmState ImaAdpcmLoad(const void* stateBlock) noexcept {
@@ -153,15 +374,11 @@ void ImaAdpcmClear(void* stateBlock) noexcept { ImaAdpcmStore(stateBlock, {0, 0}
 
 void ImaAdpcmEncode(const int16_t* pcm, uint8_t* codeBytes, int n, void* stateBlock) noexcept {
   if (n <= 0) return;
-  Coder c = LoadCoder(stateBlock);
-  const int pairs = n / 2;
-  for (int j = 0; j < pairs; ++j) {
-    const uint32_t high = EncodeSample(pcm[2 * j], c);
-    const uint32_t low = EncodeSample(pcm[2 * j + 1], c);
-    codeBytes[j] = static_cast<uint8_t>(high << 4 | low);
+  if (StaysClearOfClamp(pcm, n)) {
+    FreeEncode(pcm, codeBytes, n, stateBlock);
+  } else {
+    ClampingEncode(pcm, codeBytes, n, stateBlock);
   }
-  if (n % 2 != 0) codeBytes[pairs] = static_cast<uint8_t>(EncodeSample(pcm[n - 1], c) << 4);
-  StoreCoder(stateBlock, c);
 }
 
 void ImaAdpcmDecode(const uint8_t* codeBytes, int16_t* pcm, int n, void* stateBlock) noexcept {
