@@ -149,48 +149,64 @@ inline int16_t DecodeSample(uint32_t code, Coder& c) noexcept {
 //   x' - P' = (x' - x) -/+ step / 8 +/- rest,
 // one addition after the remainder instead of a clamp and a subtraction.
 //
-// The next step comes from a row of eight entries per step index, one per
+// The next step comes from a row per step index: eight entries, one per
 // magnitude, each holding that magnitude, the step it leads to and that
-// step's row. All eight are loaded as soon as the row is known and narrowed
-// down by conditional moves as the three comparisons come in, so the last
-// comparison is one selection away from the next step instead of a code
-// assembly and a load.
+// step's row, then the half, quarter and eighth of the row's own step. All
+// eight entries are loaded as soon as the row is known and narrowed down by
+// conditional moves as the three comparisons come in, so the last comparison
+// is one selection away from the next step instead of a code assembly and a
+// load.
 
 constexpr int32_t MAX_EIGHTH = ShiftRight(IMA_STEP_TABLE[IMA_MAX_STEP_INDEX], 3);
 constexpr int32_t NO_CLAMP_MIN = -32768 + MAX_EIGHTH;
 constexpr int32_t NO_CLAMP_MAX = 32767 - MAX_EIGHTH;
 
-// Row entry: bits 0..14 the next step, 15..17 the magnitude, 18.. the next
-// row (8 * next step index, the offset of its first entry).
-constexpr uint32_t ENTRY_STEP_MASK = 0x7FFF;
-constexpr int ENTRY_MAGNITUDE_SHIFT = 15;
-constexpr int ENTRY_ROW_SHIFT = 18;
+// Row layout, 16 words (one cache line).
+constexpr int ROW_WORDS = 16;
+constexpr int ROW_HALF = 8;
+constexpr int ROW_QUARTER = 9;
+constexpr int ROW_EIGHTH = 10;
+
+// Entry: bits 0..15 the next step, 16..18 the magnitude, 19.. the next row
+// (the offset of its first word).
+constexpr uint32_t ENTRY_STEP_MASK = 0xFFFF;
+constexpr int ENTRY_MAGNITUDE_SHIFT = 16;
+constexpr int ENTRY_ROW_SHIFT = 19;
 
 constexpr uint32_t RowOffset(int32_t stepIndex) noexcept {
-  return static_cast<uint32_t>(stepIndex) * 8;
+  return static_cast<uint32_t>(stepIndex * ROW_WORDS);
 }
 
-constexpr std::array<uint32_t, IMA_STEP_COUNT * 8> MakeMagnitudeRows() {
-  std::array<uint32_t, IMA_STEP_COUNT * 8> rows{};
+using MagnitudeRows = std::array<uint32_t, IMA_STEP_COUNT * ROW_WORDS>;
+
+constexpr MagnitudeRows MakeMagnitudeRows() {
+  MagnitudeRows rows{};
   for (int32_t i = 0; i < IMA_STEP_COUNT; ++i) {
+    const uint32_t at = RowOffset(i);
     for (uint32_t m = 0; m < 8; ++m) {
       const int32_t next = NextStepIndex(i, m);
-      rows[RowOffset(i) + m] = static_cast<uint32_t>(IMA_STEP_TABLE[static_cast<size_t>(next)]) |
-                               m << ENTRY_MAGNITUDE_SHIFT | RowOffset(next) << ENTRY_ROW_SHIFT;
+      rows[at + m] = static_cast<uint32_t>(IMA_STEP_TABLE[static_cast<size_t>(next)]) |
+                     m << ENTRY_MAGNITUDE_SHIFT | RowOffset(next) << ENTRY_ROW_SHIFT;
     }
+    const int32_t step = IMA_STEP_TABLE[static_cast<size_t>(i)];
+    rows[at + ROW_HALF] = static_cast<uint32_t>(ShiftRight(step, 1));
+    rows[at + ROW_QUARTER] = static_cast<uint32_t>(ShiftRight(step, 2));
+    rows[at + ROW_EIGHTH] = static_cast<uint32_t>(ShiftRight(step, 3));
   }
   return rows;
 }
 
-constexpr std::array<uint32_t, IMA_STEP_COUNT * 8> IMA_MAGNITUDE_ROWS = MakeMagnitudeRows();
+alignas(64) constexpr MagnitudeRows IMA_MAGNITUDE_ROWS = MakeMagnitudeRows();
 
 static_assert(IMA_STEP_TABLE[IMA_MAX_STEP_INDEX] <= static_cast<int32_t>(ENTRY_STEP_MASK));
 static_assert(IMA_MAGNITUDE_ROWS[RowOffset(88) + 7] ==
               (32767u | 7u << ENTRY_MAGNITUDE_SHIFT | RowOffset(88) << ENTRY_ROW_SHIFT));
+static_assert(IMA_MAGNITUDE_ROWS[RowOffset(0) + 3] ==
+              (7u | 3u << ENTRY_MAGNITUDE_SHIFT | RowOffset(0) << ENTRY_ROW_SHIFT));
 
 bool StaysClearOfClamp(const int16_t* pcm, int n) noexcept {
-  int32_t lo = 0;
-  int32_t hi = 0;
+  int16_t lo = 0;
+  int16_t hi = 0;
   for (int k = 0; k < n; ++k) {
     lo = pcm[k] < lo ? pcm[k] : lo;
     hi = pcm[k] > hi ? pcm[k] : hi;
@@ -226,7 +242,7 @@ inline void Stage(int32_t& rest, int32_t threshold, uint32_t& p0, uint32_t& p1, 
       "cmovnsl %[a3], %[p3]"
       : [r] "+r"(rest), [t] "=&r"(t), [p0] "+r"(p0), [p1] "+r"(p1), [p2] "+r"(p2),
         [p3] "+r"(p3)
-      : [th] "r"(threshold), [a0] "m"(alt[0]), [a1] "m"(alt[1]), [a2] "m"(alt[2]),
+      : [th] "rm"(threshold), [a0] "m"(alt[0]), [a1] "m"(alt[1]), [a2] "m"(alt[2]),
         [a3] "m"(alt[3])
       : "cc");
 }
@@ -240,7 +256,7 @@ inline void Stage(int32_t& rest, int32_t threshold, uint32_t& p0, uint32_t& p1, 
       "cmovnsl %[a0], %[p0]\n\t"
       "cmovnsl %[a1], %[p1]"
       : [r] "+r"(rest), [t] "=&r"(t), [p0] "+r"(p0), [p1] "+r"(p1)
-      : [th] "r"(threshold), [a0] "r"(a0), [a1] "r"(a1)
+      : [th] "rm"(threshold), [a0] "r"(a0), [a1] "r"(a1)
       : "cc");
 }
 
@@ -251,11 +267,29 @@ inline void Stage(int32_t& rest, int32_t threshold, uint32_t& p0, uint32_t a0) n
       "cmovnsl %[t], %[r]\n\t"
       "cmovnsl %[a0], %[p0]"
       : [r] "+r"(rest), [t] "=&r"(t), [p0] "+r"(p0)
-      : [th] "r"(threshold), [a0] "r"(a0)
+      : [th] "rm"(threshold), [a0] "r"(a0)
       : "cc");
 }
 
+// vHat + rest, and a + rest where that sum is not negative, else minus.
+inline int32_t SignedMagnitude(int32_t a, int32_t minusA, int32_t rest, int32_t& vHat) noexcept {
+  int32_t magnitude;
+  asm("leal (%q[a],%q[r]), %[m]\n\t"
+      "subl %[r], %[na]\n\t"
+      "addl %[r], %[vh]\n\t"
+      "cmovsl %[na], %[m]"
+      : [m] "=&r"(magnitude), [na] "+&r"(minusA), [vh] "+&r"(vHat)
+      : [a] "r"(a), [r] "r"(rest)
+      : "cc");
+  return magnitude;
+}
+
 #else
+
+inline int32_t SignedMagnitude(int32_t a, int32_t minusA, int32_t rest, int32_t& vHat) noexcept {
+  vHat += rest;
+  return vHat >= 0 ? a + rest : minusA - rest;
+}
 
 inline void Stage(int32_t& rest, int32_t threshold, uint32_t& p0, uint32_t& p1, uint32_t& p2,
                   uint32_t& p3, const uint32_t* alt) noexcept {
@@ -280,7 +314,7 @@ inline void Stage(int32_t& rest, int32_t threshold, uint32_t& p0, uint32_t a0) n
 struct FreeCoder {
   int32_t x;          // the sample about to be coded
   int32_t magnitude;  // |x - prediction|
-  uint32_t below;     // 1 when x < prediction
+  int32_t flip;       // -1 when x < prediction, else 0
   int32_t step;
   uint32_t row;
 };
@@ -288,7 +322,7 @@ struct FreeCoder {
 FreeCoder LoadFreeCoder(const void* stateBlock, int32_t first) noexcept {
   const ImaAdpcmState s = ImaAdpcmLoad(stateBlock);
   const int32_t d = first - s.predictor;
-  return {first, d < 0 ? -d : d, d < 0 ? 1u : 0u, IMA_STEP_TABLE[static_cast<size_t>(s.stepIndex)],
+  return {first, d < 0 ? -d : d, d < 0 ? -1 : 0, IMA_STEP_TABLE[static_cast<size_t>(s.stepIndex)],
           RowOffset(s.stepIndex)};
 }
 
@@ -296,11 +330,11 @@ FreeCoder LoadFreeCoder(const void* stateBlock, int32_t first) noexcept {
 // the difference left behind is minus the prediction.
 inline uint32_t FreeEncodeSample(int32_t next, FreeCoder& c) noexcept {
   const uint32_t* row = &IMA_MAGNITUDE_ROWS[c.row];
-  const int32_t step = c.step;
   // The entries still possible after each comparison: magnitudes 0..3 (or
   // 4..7), then two of them, then the one coded.
   uint32_t e0 = row[0], e1 = row[1], e2 = row[2], e3 = row[3];
   int32_t rest = c.magnitude;
+  const int32_t step = c.step;
   Stage(rest, step, e0, e1, e2, e3, row + 4);
   Stage(rest, ShiftRight(step, 1), e0, e1, e2, e3);
   Stage(rest, ShiftRight(step, 2), e0, e1);
@@ -308,18 +342,18 @@ inline uint32_t FreeEncodeSample(int32_t next, FreeCoder& c) noexcept {
 
   // With s = +1 for x >= prediction, -1 below it, and v = s * (next - P'):
   //   v = s * (next - x) - step / 8 + rest.
-  // vHat = v - below turns "next < P'" into a plain sign test for both s.
-  const uint32_t below = c.below;
-  const int32_t flip = -static_cast<int32_t>(below);
+  // vHat = v - below (v + flip) turns "next < P'" into a plain sign test for
+  // both s; flip ^ (next - x) is s * (next - x) + flip.
+  const int32_t flip = c.flip;
   const int32_t aHat = ((next - c.x) ^ flip) - ShiftRight(step, 3);
-  const int32_t a = aHat + static_cast<int32_t>(below);
-  const int32_t vHat = aHat + rest;
-  c.magnitude = vHat >= 0 ? a + rest : -a - rest;
-  c.below = (static_cast<uint32_t>(vHat) >> 31) ^ below;
+  const int32_t a = aHat - flip;
+  int32_t vHat = aHat;
+  c.magnitude = SignedMagnitude(a, -a, rest, vHat);
+  c.flip = ShiftRight(vHat, 31) ^ flip;
   c.x = next;
   c.step = static_cast<int32_t>(entry & ENTRY_STEP_MASK);
   c.row = entry >> ENTRY_ROW_SHIFT;
-  return (entry >> ENTRY_MAGNITUDE_SHIFT & 7u) | below << 3;
+  return (entry >> ENTRY_MAGNITUDE_SHIFT & 7u) | (static_cast<uint32_t>(flip) & 8u);
 }
 
 void FreeEncode(const int16_t* pcm, uint8_t* codeBytes, int n, void* stateBlock) noexcept {
@@ -337,8 +371,9 @@ void FreeEncode(const int16_t* pcm, uint8_t* codeBytes, int n, void* stateBlock)
     codeBytes[k / 2] = static_cast<uint8_t>(FreeEncodeSample(0, c) << 4);
   }
   // The last difference is 0 - prediction.
-  const int32_t predictor = c.below != 0 ? c.magnitude : -c.magnitude;
-  ImaAdpcmStore(stateBlock, {static_cast<int16_t>(predictor), static_cast<int8_t>(c.row / 8)});
+  const int32_t predictor = c.flip != 0 ? c.magnitude : -c.magnitude;
+  ImaAdpcmStore(stateBlock,
+                {static_cast<int16_t>(predictor), static_cast<int8_t>(c.row / ROW_WORDS)});
 }
 
 void ClampingEncode(const int16_t* pcm, uint8_t* codeBytes, int n, void* stateBlock) noexcept {
