@@ -191,8 +191,8 @@ alignas(64) constexpr MagnitudeRows IMA_MAGNITUDE_ROWS = MakeMagnitudeRows();
 
 static_assert(IMA_MAGNITUDE_ROWS[88 * 8 + 7] ==
               (RowBytes(88) | 7ull << ENTRY_MAGNITUDE_SHIFT | 32767ull << ENTRY_STEP_SHIFT));
-static_assert(IMA_MAGNITUDE_ROWS[3] == (RowBytes(0) | 3ull << ENTRY_MAGNITUDE_SHIFT |
-                                        7ull << ENTRY_STEP_SHIFT));
+static_assert(IMA_MAGNITUDE_ROWS[3] ==
+              (RowBytes(0) | 3ull << ENTRY_MAGNITUDE_SHIFT | 7ull << ENTRY_STEP_SHIFT));
 
 bool StaysClearOfClamp(const int16_t* pcm, int n) noexcept {
   int16_t lo = 0;
@@ -231,8 +231,7 @@ inline void FirstStage(int32_t& rest, int32_t step, uint64_t rowBytes, uint64_t&
       "cmovnsq 40(%[b],%[o]), %[p1]\n\t"
       "cmovnsq 48(%[b],%[o]), %[p2]\n\t"
       "cmovnsq 56(%[b],%[o]), %[p3]"
-      : [r] "+r"(rest), [t] "=&r"(t), [p0] "=&r"(p0), [p1] "=&r"(p1), [p2] "=&r"(p2),
-        [p3] "=&r"(p3)
+      : [r] "+r"(rest), [t] "=&r"(t), [p0] "=&r"(p0), [p1] "=&r"(p1), [p2] "=&r"(p2), [p3] "=&r"(p3)
       : [s] "r"(step), [b] "r"(rows), [o] "r"(rowBytes), "m"(IMA_MAGNITUDE_ROWS)
       : "cc");
 }
@@ -367,8 +366,8 @@ void FreeEncode(const int16_t* pcm, uint8_t* codeBytes, int n, void* stateBlock)
   }
   // The last difference is 0 - prediction.
   const int32_t predictor = c.flip != 0 ? c.magnitude : -c.magnitude;
-  ImaAdpcmStore(stateBlock, {static_cast<int16_t>(predictor),
-                             static_cast<int8_t>(c.rowBytes / ROW_BYTES)});
+  ImaAdpcmStore(stateBlock,
+                {static_cast<int16_t>(predictor), static_cast<int8_t>(c.rowBytes / ROW_BYTES)});
 }
 
 void ClampingEncode(const int16_t* pcm, uint8_t* codeBytes, int n, void* stateBlock) noexcept {
