@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <fstream>
@@ -276,6 +277,77 @@ TEST(ImaAdpcmAgainstReference, LongStreamsInCallsOfAnySize) {
       ASSERT_EQ(Decode(bytes, n, dec), refDec.Decode(bytes.data(), n));
       ASSERT_EQ(enc.predictor, refEnc.predictor);
       ASSERT_EQ(enc.stepIndex, refEnc.stepIndex);
+      ASSERT_EQ(dec.predictor, enc.predictor);
+      ASSERT_EQ(dec.stepIndex, enc.stepIndex);
+      pos += static_cast<size_t>(n);
+    }
+  }
+}
+
+// The encoder skips the prediction clamp for blocks whose samples all lie at
+// least 4095 (the largest step / 8) inside the 16-bit range, where the clamp
+// cannot act. The largest overshoot, step / 8 past the sample, comes when the
+// difference equals a threshold of the quantiser exactly; here every sample
+// within 4096 of either end meets a prediction one threshold away (and one
+// either side of that) at the largest steps, as a block of one sample and as
+// a block of two, so a limit one too wide shows as a prediction one past the
+// end that the plain coder clamps.
+TEST(ImaAdpcmAgainstReference, LargestOvershootsNextToTheRangeEnds) {
+  for (int index : {80, 86, 88}) {
+    const int step = ImaReference::kStep[index];
+    const int half = step >> 1, quarter = step >> 2;
+    const int thresholds[] = {quarter,        half,        half + quarter,       step,
+                              step + quarter, step + half, step + half + quarter};
+    for (int x = -32768; x <= 32767; ++x) {
+      if (x > -28672 && x < 28671) x = 28671;
+      for (int threshold : thresholds) {
+        for (int p : {x - threshold - 1, x - threshold, x - threshold + 1, x + threshold - 1,
+                      x + threshold, x + threshold + 1}) {
+          if (p < -32768 || p > 32767) continue;
+          for (int n : {1, 2}) {
+            ImaReference ref;
+            ref.predictor = p;
+            ref.stepIndex = index;
+            const std::vector<int16_t> pcm(static_cast<size_t>(n), static_cast<int16_t>(x));
+            const auto want = ref.Encode(pcm.data(), n);
+            ImaAdpcmState s{static_cast<int16_t>(p), static_cast<int8_t>(index)};
+            const auto got = Encode(pcm, s);
+            if (got != want || s.predictor != ref.predictor || s.stepIndex != ref.stepIndex) {
+              FAIL() << "index " << index << " p " << p << " x " << x << " n " << n
+                     << ": predictor " << s.predictor << " want " << ref.predictor;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// Long streams right at the edge of the clamp-free range and one past it,
+// where blocks switch between the two ways of coding, in calls of any size.
+TEST(ImaAdpcmAgainstReference, StreamsAtTheEdgeOfTheClampFreeRange) {
+  std::mt19937 rng(4095);
+  for (int margin : {0, 1}) {
+    const int lo = -28673 - margin, hi = 28672 + margin;
+    std::uniform_int_distribution<int> noise(lo, hi);
+    std::vector<int16_t> pcm(60000);
+    for (size_t i = 0; i < pcm.size(); ++i) {
+      // Alternating stretches of noise and of a square wave between the ends.
+      const bool square = (i / 5000) % 2 != 0;
+      pcm[i] = static_cast<int16_t>(square ? ((i / (3 + i / 10000)) % 2 ? lo : hi) : noise(rng));
+    }
+    ImaReference refEnc;
+    ImaAdpcmState enc{0, 0}, dec{0, 0};
+    for (size_t pos = 0; pos < pcm.size();) {
+      const int n = std::min(rng() % 4 == 0 ? 160 : static_cast<int>(rng() % 97) + 1,
+                             static_cast<int>(pcm.size() - pos));
+      const std::vector<int16_t> chunk(pcm.begin() + static_cast<long>(pos),
+                                       pcm.begin() + static_cast<long>(pos) + n);
+      const auto bytes = Encode(chunk, enc);
+      ASSERT_EQ(bytes, refEnc.Encode(chunk.data(), n)) << "margin " << margin << " at " << pos;
+      ASSERT_EQ(enc.predictor, refEnc.predictor);
+      ASSERT_EQ(enc.stepIndex, refEnc.stepIndex);
+      Decode(bytes, n, dec);
       ASSERT_EQ(dec.predictor, enc.predictor);
       ASSERT_EQ(dec.stepIndex, enc.stepIndex);
       pos += static_cast<size_t>(n);
