@@ -94,4 +94,32 @@ constexpr int SamplesPerPayloadWord(int codecType) {
 
 constexpr bool FrameSampleCountValid(int n) { return n >= 80 && n <= 480 && n % 80 == 0; }
 
+// A reset must not remember what the block held: two blocks with different
+// contents agree on every owned byte afterwards, and neither changes a byte
+// the codec does not own. A bad type changes nothing.
+using ResetFunction = uint32_t(ZELK_VOICE_CALL*)(void*, int32_t);
+inline void CheckReset(ResetFunction reset, uint32_t badTypeStatus, StateBuffer& state,
+                       int32_t rawType) {
+  const StateBuffer before = state;
+  StateBuffer other;
+  for (size_t i = 0; i < sizeof(other.bytes); ++i) {
+    other.bytes[i] = static_cast<uint8_t>(~state.bytes[i]);
+  }
+  const StateBuffer otherBefore = other;
+  const uint32_t status = reset(state.bytes, rawType);
+  FUZZ_CHECK(reset(other.bytes, rawType) == status);
+  if (!CodecTypeValid(rawType)) {
+    FUZZ_CHECK(status == badTypeStatus);
+    FUZZ_CHECK(SameState(before, state));
+    return;
+  }
+  FUZZ_CHECK(status == VOICE_OK);
+  const int t = static_cast<int16_t>(rawType);
+  CheckStateOwnership(before, state, t);
+  CheckStateOwnership(otherBefore, other, t);
+  for (size_t i = 0; i < STATE_BLOCK_BYTES; ++i) {
+    if (StateByteOwned(t, i)) FUZZ_CHECK(state.bytes[i] == other.bytes[i]);
+  }
+}
+
 }  // namespace zelk::fuzz

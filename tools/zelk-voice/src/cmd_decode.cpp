@@ -82,12 +82,7 @@ int RunDecode(const DecodeOptions& o, bool quiet) {
                                static_cast<double>(pcm.size()) / rate, rate);
   };
   const auto outcomes = RunJobs(o.inputs, job, progress);
-  if (!quiet) {
-    for (size_t i = 0; i < outcomes.size(); ++i) {
-      if (outcomes[i].ok) fmt::print("{}\n", summaries[i]);
-    }
-  }
-  return ReportOutcomes(outcomes);
+  return ReportOutcomes(outcomes, summaries, quiet);
 }
 
 }  // namespace zv

@@ -74,12 +74,7 @@ int RunEncode(const EncodeOptions& o, bool quiet) {
                                codec.label, seconds, bytes * 8 / seconds / 1000);
   };
   const auto outcomes = RunJobs(o.inputs, job, progress);
-  if (!quiet) {
-    for (size_t i = 0; i < outcomes.size(); ++i) {
-      if (outcomes[i].ok) fmt::print("{}\n", summaries[i]);
-    }
-  }
-  return ReportOutcomes(outcomes);
+  return ReportOutcomes(outcomes, summaries, quiet);
 }
 
 }  // namespace zv

@@ -76,12 +76,16 @@ std::vector<std::string> PlanOutputs(const std::vector<std::string>& inputs, con
   return outputs;
 }
 
-int ReportOutcomes(const std::vector<JobOutcome>& outcomes) {
+int ReportOutcomes(const std::vector<JobOutcome>& outcomes,
+                   const std::vector<std::string>& summaries, bool quiet) {
   int status = 0;
-  for (const JobOutcome& o : outcomes) {
-    if (o.ok) continue;
-    fmt::print(stderr, "zelk-voice: {}\n", o.message);
-    status = std::max(status, o.exitStatus);
+  for (size_t i = 0; i < outcomes.size(); ++i) {
+    if (outcomes[i].ok) {
+      if (!quiet) fmt::print("{}\n", summaries[i]);
+      continue;
+    }
+    fmt::print(stderr, "zelk-voice: {}\n", outcomes[i].message);
+    status = std::max(status, outcomes[i].exitStatus);
   }
   return status;
 }

@@ -24,7 +24,9 @@ std::vector<std::string> PlanOutputs(const std::vector<std::string>& inputs, con
 // True when OUT names a file rather than a directory for these inputs.
 bool OutputIsFile(const std::vector<std::string>& inputs, const std::string& out);
 
-// Prints every failed outcome as "zelk-voice: message" and returns the exit status.
-int ReportOutcomes(const std::vector<JobOutcome>& outcomes);
+// Prints each job's summary line (unless quiet) or, for a failed job,
+// "zelk-voice: message" on stderr, and returns the exit status.
+int ReportOutcomes(const std::vector<JobOutcome>& outcomes,
+                   const std::vector<std::string>& summaries, bool quiet);
 
 }  // namespace zv
