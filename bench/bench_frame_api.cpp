@@ -1,4 +1,4 @@
-// Msamples/s through ZELK_VOICE_EncodeFrame and ZELK_VOICE_DecodeFrame.
+// Samples per second through ZELK_VOICE_EncodeFrame and ZELK_VOICE_DecodeFrame.
 #include <benchmark/benchmark.h>
 
 #include <vector>
@@ -32,8 +32,8 @@ void BM_Encode(benchmark::State& st) {
     benchmark::ClobberMemory();
     pos += frameSamples;
   }
-  st.counters["Msamples/s"] = benchmark::Counter(
-      static_cast<double>(st.iterations() * frameSamples) / 1e6, benchmark::Counter::kIsRate);
+  st.counters["samples/s"] = benchmark::Counter(static_cast<double>(st.iterations() * frameSamples),
+                                                benchmark::Counter::kIsRate);
 }
 
 void BM_Decode(benchmark::State& st) {
@@ -61,8 +61,8 @@ void BM_Decode(benchmark::State& st) {
     benchmark::ClobberMemory();
     ++f;
   }
-  st.counters["Msamples/s"] = benchmark::Counter(
-      static_cast<double>(st.iterations() * frameSamples) / 1e6, benchmark::Counter::kIsRate);
+  st.counters["samples/s"] = benchmark::Counter(static_cast<double>(st.iterations() * frameSamples),
+                                                benchmark::Counter::kIsRate);
 }
 
 void CodecsAndFrames(benchmark::internal::Benchmark* b) {
