@@ -396,6 +396,7 @@ constexpr int32_t NegateIf(int32_t v, int32_t mask) noexcept { return (v ^ mask)
 struct InRangeCode {
   int32_t code;   // 0..3
   int32_t large;  // 1 for codes 1 and 2
+  int32_t dq;     // the code's quantised difference
 };
 
 // The record in 32-bit locals; td is carried by the choice of step.
@@ -407,7 +408,9 @@ struct InRangeWork {
 
 // One sample for a record in range, for encoder and decoder alike.
 // kTransition: td was 1, so the transition fires at this sample. `source(se,
-// y4)` delivers the code as in Step. Sets `tone` (the new td) and returns sr.
+// y4, row)` delivers the code as in Step, with its quantised difference from
+// row, the quantised differences of the four codes at this scale factor.
+// Sets `tone` (the new td) and returns sr.
 //
 // The work off the path from one sample's code to the next sample's signal
 // estimate (the averages, the speed control, the second pole's candidate
@@ -425,8 +428,8 @@ template <bool kTransition, typename ZeroSection, typename CodeSource>
   const int32_t y = MixedScaleFactor(w.yu, w.yl, w.ap);
   const int32_t y4 = ShiftRight(y, 2);
 
-  const InRangeCode c = source(se, y4);
-  const int32_t dq = IN_RANGE.dq[static_cast<size_t>(y4 - Y4_MIN)][static_cast<size_t>(c.code)];
+  const InRangeCode c = source(se, y4, IN_RANGE.dq[static_cast<size_t>(y4 - Y4_MIN)]);
+  const int32_t dq = c.dq;
   const int32_t sr = Add16Wrap(se, dq);
   const int32_t p = Add16Wrap(sez, dq);
 
@@ -475,16 +478,19 @@ template <bool kTransition, typename ZeroSection, typename CodeSource>
 }
 
 // The in-range encoder's code: the threshold table in place of the logarithm.
-[[gnu::always_inline]] inline InRangeCode QuantizeInRange(int32_t s, int32_t se,
-                                                          int32_t y4) noexcept {
+[[gnu::always_inline]] inline InRangeCode QuantizeInRange(int32_t s, int32_t se, int32_t y4,
+                                                          const DqRow& row) noexcept {
   // Wrapping s - se in 16 bits gives the same as wrapping se first.
   const int32_t d = Sub16Wrap(s, se);
   const int32_t negMask = ShiftRight(d, 31);
   // |d| in 16 bits, with 0x8000 (from -32768) taken as 0.
   const int32_t magnitude = ((d ^ negMask) - negMask) & 0x7FFF;
   const int32_t large = magnitude >= IN_RANGE.largeThreshold[static_cast<size_t>(y4 - Y4_MIN)];
-  // Codes 3 and 2 are 3 - class = 3 ^ class.
-  return {large ^ (negMask & 3), large};
+  // Codes 3 and 2 are 3 - class = 3 ^ class. Their differences are those of
+  // codes 0 and 1 negated; picking from the row already loaded keeps a table
+  // read off the path from this sample's estimate to the next one.
+  const int32_t positive = large != 0 ? row[1] : row[0];
+  return {large ^ (negMask & 3), large, NegateIf(positive, negMask)};
 }
 
 // Runs `perSample(mode, i)` for samples 0..count-1 of a record in range, the
@@ -523,11 +529,12 @@ void EncodeSamples(const int16_t* pcm, int count, void* stateBlock, Sink sink) n
     const bool td = RunInRange(record.td != 0, count, [&](auto transition, int i) {
       const int32_t s = pcm[i];
       bool tone;
-      InRangeStep<decltype(transition)::value>(w, tone, [&](int32_t se, int32_t y4) {
-        const InRangeCode c = QuantizeInRange(s, se, y4);
-        sink(i, c.code);
-        return c;
-      });
+      InRangeStep<decltype(transition)::value>(
+          w, tone, [&](int32_t se, int32_t y4, const DqRow& row) {
+            const InRangeCode c = QuantizeInRange(s, se, y4, row);
+            sink(i, c.code);
+            return c;
+          });
       return tone;
     });
     StoreInRange(w, td, stateBlock);
@@ -554,9 +561,10 @@ void DecodeSamples(CodeAt codeAt, int16_t* pcm, int count, void* stateBlock) noe
     const bool td = RunInRange(record.td != 0, count, [&](auto transition, int i) {
       const int32_t code = codeAt(i);
       bool tone;
-      pcm[i] = Wrap16(InRangeStep<decltype(transition)::value>(w, tone, [&](int32_t, int32_t) {
-        return InRangeCode{code, CLASS_OF_CODE[code]};
-      }));
+      pcm[i] = Wrap16(InRangeStep<decltype(transition)::value>(
+          w, tone, [&](int32_t, int32_t, const DqRow& row) {
+            return InRangeCode{code, CLASS_OF_CODE[code], row[static_cast<size_t>(code)]};
+          }));
       return tone;
     });
     StoreInRange(w, td, stateBlock);
