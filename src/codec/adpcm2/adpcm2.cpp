@@ -334,8 +334,9 @@ struct InRangeTables {
   std::array<DqRow, Y4_COUNT> dq;
   // The quantiser's decision as a magnitude threshold by y4: since the
   // logarithm never decreases, Adpcm2Log2(m) - y4 >= 261 exactly when m is at
-  // least the smallest magnitude that passes.
-  std::array<int16_t, Y4_COUNT> largeThreshold;
+  // least the smallest magnitude that passes. Held times 2^16, for
+  // magnitudes held in the top half of a word.
+  std::array<int32_t, Y4_COUNT> largeThresholdHigh;
   // The new fast scale factor, limited to 544..5120, at index
   // 2 * (y - 544) + magnitude class.
   std::array<int16_t, 2 * Y_COUNT> yuNext;
@@ -354,7 +355,7 @@ constexpr InRangeTables MakeInRangeTables() {
           static_cast<int16_t>(Adpcm2Reconstruct(dql, code >> 1));
     }
     while (Adpcm2Log2Magnitude(m) - y4 < ADPCM2_LARGE_THRESHOLD) ++m;
-    t.largeThreshold[row] = static_cast<int16_t>(m);
+    t.largeThresholdHigh[row] = static_cast<int32_t>(m << 16);
   }
   for (int32_t y = YU_MIN; y <= YU_MAX; ++y) {
     for (int32_t large = 0; large < 2; ++large) {
@@ -480,17 +481,21 @@ template <bool kTransition, typename ZeroSection, typename CodeSource>
 // The in-range encoder's code: the threshold table in place of the logarithm.
 [[gnu::always_inline]] inline InRangeCode QuantizeInRange(int32_t s, int32_t se, int32_t y4,
                                                           const DqRow& row) noexcept {
-  // Wrapping s - se in 16 bits gives the same as wrapping se first.
-  const int32_t d = Sub16Wrap(s, se);
-  const int32_t negMask = ShiftRight(d, 31);
-  // |d| in 16 bits, with 0x8000 (from -32768) taken as 0.
-  const int32_t magnitude = ((d ^ negMask) - negMask) & 0x7FFF;
-  const int32_t large = magnitude >= IN_RANGE.largeThreshold[static_cast<size_t>(y4 - Y4_MIN)];
-  // Codes 3 and 2 are 3 - class = 3 ^ class. Their differences are those of
-  // codes 0 and 1 negated; picking from the row already loaded keeps a table
-  // read off the path from this sample's estimate to the next one.
+  // The difference s - se wrapped to 16 bits, held in the top half of a
+  // 32-bit word (a wrapping product by 2^16): the sign tests and |d| need no
+  // separate 16-bit wrap, and |d| of -32768 comes out as -2^31, below every
+  // threshold, just as the pattern 0x8000 ranks as small.
+  const int32_t dHigh = Mul32Wrap(Sub32Wrap(s, se), 1 << 16);
+  const int32_t negMask = ShiftRight(dHigh, 31);
+  const int32_t magnitudeHigh = Sub32Wrap(dHigh ^ negMask, negMask);
+  const int32_t large =
+      magnitudeHigh >= IN_RANGE.largeThresholdHigh[static_cast<size_t>(y4 - Y4_MIN)];
+  // Codes 3 and 2 are 3 - class = 3 ^ class. dq is picked from the row
+  // already loaded rather than read by the new code, keeping a table read off
+  // the path from this sample's estimate to the next one.
   const int32_t positive = large != 0 ? row[1] : row[0];
-  return {large ^ (negMask & 3), large, NegateIf(positive, negMask)};
+  const int32_t negative = large != 0 ? row[2] : row[3];
+  return {large ^ (negMask & 3), large, negMask != 0 ? negative : positive};
 }
 
 // Runs `perSample(mode, i)` for samples 0..count-1 of a record in range, the
