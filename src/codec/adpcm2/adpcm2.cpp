@@ -328,6 +328,11 @@ bool InRange(const Adpcm2State& s) noexcept {
 constexpr size_t Y4_COUNT = Y4_MAX - Y4_MIN + 1;
 constexpr size_t Y_COUNT = YU_MAX - YU_MIN + 1;
 using DqRow = std::array<int16_t, 4>;
+// What the adaptation takes from a code: the targets of the two averages
+// (512 F and 2048 F) and the magnitude class.
+struct CodeWeights {
+  int16_t f512, f2048, large, unused;
+};
 struct InRangeTables {
   // The quantised difference Adpcm2Reconstruct(DQLN[code] + y4, code >= 2)
   // by y4 and code: the decoder finds dq with one load from its code.
@@ -340,6 +345,8 @@ struct InRangeTables {
   // The new fast scale factor, limited to 544..5120, at index
   // 2 * (y - 544) + magnitude class.
   std::array<int16_t, 2 * Y_COUNT> yuNext;
+  // By code, so that the decoder reaches them with one index.
+  std::array<CodeWeights, 4> byCode;
   // The weight al of the fast scale factor by speed control 0..512.
   std::array<uint8_t, AP_MAX + 1> al;
 };
@@ -363,6 +370,12 @@ constexpr InRangeTables MakeInRangeTables() {
           static_cast<int16_t>(Clamp(y + ShiftRight(W32Of(large) - y, 5), YU_MIN, YU_MAX));
     }
   }
+  for (int code = 0; code < 4; ++code) {
+    const int32_t large = Adpcm2WeightIndex(code);
+    t.byCode[static_cast<size_t>(code)] = {static_cast<int16_t>(F512Of(large)),
+                                           static_cast<int16_t>(F2048Of(large)),
+                                           static_cast<int16_t>(large), 0};
+  }
   for (int32_t ap = 0; ap <= AP_MAX; ++ap) {
     t.al[static_cast<size_t>(ap)] = static_cast<uint8_t>(ap >= AP_FULL ? 64 : ap >> 2);
   }
@@ -371,9 +384,6 @@ constexpr InRangeTables MakeInRangeTables() {
 constexpr InRangeTables IN_RANGE = MakeInRangeTables();
 
 // The targets of the two averages by magnitude class.
-constexpr int32_t F512_BY_CLASS[2] = {512 * ADPCM2_F_TABLE[0], 512 * ADPCM2_F_TABLE[1]};
-constexpr int32_t F2048_BY_CLASS[2] = {2048 * ADPCM2_F_TABLE[0], 2048 * ADPCM2_F_TABLE[1]};
-constexpr int32_t CLASS_OF_CODE[4] = {0, 1, 1, 0};
 
 // -1 for a negative value, else 0.
 constexpr int32_t SignMask(int32_t v) noexcept { return ShiftRight(v, 31); }
@@ -393,11 +403,15 @@ constexpr int32_t NegateIf(int32_t v, int32_t mask) noexcept { return (v ^ mask)
   return ShiftRight(yl + (yu - ShiftRight(yl, 6)) * ShiftRight(ap, 2), 6);
 }
 
-// The code of one sample and its magnitude class.
+// The code of one sample and its quantised difference.
 struct InRangeCode {
-  int32_t code;   // 0..3
-  int32_t large;  // 1 for codes 1 and 2
-  int32_t dq;     // the code's quantised difference
+  int32_t code;  // 0..3
+  int32_t dq;    // the code's quantised difference
+  // A code of the same magnitude class, for IN_RANGE.byCode: the decoder
+  // gives the code itself, the encoder the class (codes 0 and 1 are the
+  // classes 0 and 1), which it knows before the code.
+  int32_t weightsAt;
+  int32_t large;  // the magnitude class: 1 for codes 1 and 2
 };
 
 // The record in 32-bit locals; td is carried by the choice of step.
@@ -435,8 +449,9 @@ template <bool kTransition, typename ZeroSection, typename CodeSource>
   const int32_t p = Add16Wrap(sez, dq);
 
   // The averages move towards their targets by a floored fraction of the gap.
-  const int32_t dms = w.dms + ShiftRight(F512_BY_CLASS[c.large] - w.dms, 5);
-  const int32_t dml = w.dml + ShiftRight(F2048_BY_CLASS[c.large] - w.dml, 7);
+  const CodeWeights& weights = IN_RANGE.byCode[static_cast<size_t>(c.weightsAt)];
+  const int32_t dms = w.dms + ShiftRight(weights.f512 - w.dms, 5);
+  const int32_t dml = w.dml + ShiftRight(weights.f2048 - w.dml, 7);
   w.yu = IN_RANGE.yuNext[static_cast<size_t>(2 * (y - YU_MIN) + c.large)];
   w.yl = w.yl + w.yu - ylTrunc;
   w.dms = dms;
@@ -495,7 +510,7 @@ template <bool kTransition, typename ZeroSection, typename CodeSource>
   // the path from this sample's estimate to the next one.
   const int32_t positive = large != 0 ? row[1] : row[0];
   const int32_t negative = large != 0 ? row[2] : row[3];
-  return {large ^ (negMask & 3), large, negMask != 0 ? negative : positive};
+  return {large ^ (negMask & 3), negMask != 0 ? negative : positive, large, large};
 }
 
 // Runs `perSample(mode, i)` for samples 0..count-1 of a record in range, the
@@ -568,7 +583,8 @@ void DecodeSamples(CodeAt codeAt, int16_t* pcm, int count, void* stateBlock) noe
       bool tone;
       pcm[i] = Wrap16(InRangeStep<decltype(transition)::value>(
           w, tone, [&](int32_t, int32_t, const DqRow& row) {
-            return InRangeCode{code, CLASS_OF_CODE[code], row[static_cast<size_t>(code)]};
+            return InRangeCode{code, row[static_cast<size_t>(code)], code,
+                               IN_RANGE.byCode[static_cast<size_t>(code)].large};
           }));
       return tone;
     });
