@@ -273,3 +273,49 @@ TEST(Adpcm2Reference, InRangeStepAtTheEndsOfTheScaleFactorRange) {
 
 }  // namespace
 }  // namespace zelk
+
+namespace zelk {
+namespace {
+
+// The in-range quantiser decides by a magnitude threshold and picks dq by
+// class and sign. With every predictor coefficient 0 the estimate is 0, so
+// the input is the difference itself: every 16-bit input, -32768 included,
+// must give the reference form's code and record, for scale factors across
+// the range, on either side of full speed (where y is yu itself).
+TEST(Adpcm2Reference, InRangeQuantiserForEveryInput) {
+  std::mt19937 rng(9001);
+  struct Scale {
+    int16_t yu;
+    int16_t ap;
+  };
+  static constexpr Scale kScales[] = {{544, 512},  {1000, 256}, {2047, 255},
+                                      {3001, 100}, {4444, 3},   {5120, 512}};
+  for (const Scale& sc : kScales) {
+    SCOPED_TRACE(::testing::Message() << "yu " << sc.yu << " ap " << sc.ap);
+    unsigned char start[ZELK_VOICE_STATE_SIZE];
+    RandomInRangeRecord(rng, start);
+    const int16_t zero = 0;
+    for (int field = 2; field <= 9; ++field) std::memcpy(start + 2 * field, &zero, 2);  // a, b
+    std::memcpy(start + 2 * 19, &sc.yu, 2);
+    std::memcpy(start + 2 * 18, &sc.ap, 2);
+    const int32_t yl = 64 * sc.yu + static_cast<int32_t>(rng() % 64);
+    std::memcpy(start + 48, &yl, 4);
+    Party fast(0x56), ref(0x78);
+    for (int32_t s = -32768; s <= 32767; ++s) {
+      for (Party* p : {&fast, &ref}) {
+        std::memcpy(p->bytes, start, 46);
+        std::memcpy(p->bytes + 48, start + 48, 4);
+      }
+      const auto sample = static_cast<int16_t>(s);
+      uint8_t code = 0, refCode = 0;
+      Adpcm2EncodeBlock(&sample, &code, 1, fast.bytes);
+      Adpcm2EncodeBlockReference(&sample, &refCode, 1, ref.bytes);
+      ASSERT_EQ(code, refCode) << "input " << s;
+      ASSERT_TRUE(FieldsEqual(fast, ref)) << "input " << s;
+    }
+    EXPECT_TRUE(fast.SpareUntouched());
+  }
+}
+
+}  // namespace
+}  // namespace zelk

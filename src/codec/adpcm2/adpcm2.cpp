@@ -328,17 +328,25 @@ bool InRange(const Adpcm2State& s) noexcept {
 constexpr size_t Y4_COUNT = Y4_MAX - Y4_MIN + 1;
 constexpr size_t Y_COUNT = YU_MAX - YU_MIN + 1;
 using DqRow = std::array<int16_t, 4>;
+// What the adaptation takes from a code: the targets of the two averages
+// (512 F and 2048 F) and the magnitude class.
+struct CodeWeights {
+  int16_t f512, f2048, large, unused;
+};
 struct InRangeTables {
   // The quantised difference Adpcm2Reconstruct(DQLN[code] + y4, code >= 2)
   // by y4 and code: the decoder finds dq with one load from its code.
   std::array<DqRow, Y4_COUNT> dq;
   // The quantiser's decision as a magnitude threshold by y4: since the
   // logarithm never decreases, Adpcm2Log2(m) - y4 >= 261 exactly when m is at
-  // least the smallest magnitude that passes.
-  std::array<int16_t, Y4_COUNT> largeThreshold;
+  // least the smallest magnitude that passes. Held times 2^16, for
+  // magnitudes held in the top half of a word.
+  std::array<int32_t, Y4_COUNT> largeThresholdHigh;
   // The new fast scale factor, limited to 544..5120, at index
   // 2 * (y - 544) + magnitude class.
   std::array<int16_t, 2 * Y_COUNT> yuNext;
+  // By code, so that the decoder reaches them with one index.
+  std::array<CodeWeights, 4> byCode;
   // The weight al of the fast scale factor by speed control 0..512.
   std::array<uint8_t, AP_MAX + 1> al;
 };
@@ -354,13 +362,19 @@ constexpr InRangeTables MakeInRangeTables() {
           static_cast<int16_t>(Adpcm2Reconstruct(dql, code >> 1));
     }
     while (Adpcm2Log2Magnitude(m) - y4 < ADPCM2_LARGE_THRESHOLD) ++m;
-    t.largeThreshold[row] = static_cast<int16_t>(m);
+    t.largeThresholdHigh[row] = static_cast<int32_t>(m << 16);
   }
   for (int32_t y = YU_MIN; y <= YU_MAX; ++y) {
     for (int32_t large = 0; large < 2; ++large) {
       t.yuNext[static_cast<size_t>(2 * (y - YU_MIN) + large)] =
           static_cast<int16_t>(Clamp(y + ShiftRight(W32Of(large) - y, 5), YU_MIN, YU_MAX));
     }
+  }
+  for (int code = 0; code < 4; ++code) {
+    const int32_t large = Adpcm2WeightIndex(code);
+    t.byCode[static_cast<size_t>(code)] = {static_cast<int16_t>(F512Of(large)),
+                                           static_cast<int16_t>(F2048Of(large)),
+                                           static_cast<int16_t>(large), 0};
   }
   for (int32_t ap = 0; ap <= AP_MAX; ++ap) {
     t.al[static_cast<size_t>(ap)] = static_cast<uint8_t>(ap >= AP_FULL ? 64 : ap >> 2);
@@ -370,9 +384,6 @@ constexpr InRangeTables MakeInRangeTables() {
 constexpr InRangeTables IN_RANGE = MakeInRangeTables();
 
 // The targets of the two averages by magnitude class.
-constexpr int32_t F512_BY_CLASS[2] = {512 * ADPCM2_F_TABLE[0], 512 * ADPCM2_F_TABLE[1]};
-constexpr int32_t F2048_BY_CLASS[2] = {2048 * ADPCM2_F_TABLE[0], 2048 * ADPCM2_F_TABLE[1]};
-constexpr int32_t CLASS_OF_CODE[4] = {0, 1, 1, 0};
 
 // -1 for a negative value, else 0.
 constexpr int32_t SignMask(int32_t v) noexcept { return ShiftRight(v, 31); }
@@ -380,10 +391,27 @@ constexpr int32_t SignMask(int32_t v) noexcept { return ShiftRight(v, 31); }
 // v, negated when mask is -1 (v is far from the 32-bit limits).
 constexpr int32_t NegateIf(int32_t v, int32_t mask) noexcept { return (v ^ mask) - mask; }
 
-// The code of one sample and its magnitude class.
+// The mixed scale factor y of a record in range, where yu - (yl >> 6) is
+// within +-4576 and the products and sums stay far from the 32-bit limits.
+// At full speed (al = 64) the sum is 64 * yu + (yl & 63), so y is yu itself.
+// The speed control stays at or above 256 in long runs, so the branch is
+// well predicted, and it takes the product off the path from one sample's
+// scale factor to the next.
+[[gnu::always_inline]] inline int32_t MixedScaleFactor(int32_t yu, int32_t yl,
+                                                       int32_t ap) noexcept {
+  if (ap >= AP_FULL) return yu;
+  return ShiftRight(yl + (yu - ShiftRight(yl, 6)) * ShiftRight(ap, 2), 6);
+}
+
+// The code of one sample and its quantised difference.
 struct InRangeCode {
-  int32_t code;   // 0..3
-  int32_t large;  // 1 for codes 1 and 2
+  int32_t code;  // 0..3
+  int32_t dq;    // the code's quantised difference
+  // A code of the same magnitude class, for IN_RANGE.byCode: the decoder
+  // gives the code itself, the encoder the class (codes 0 and 1 are the
+  // classes 0 and 1), which it knows before the code.
+  int32_t weightsAt;
+  int32_t large;  // the magnitude class: 1 for codes 1 and 2
 };
 
 // The record in 32-bit locals; td is carried by the choice of step.
@@ -395,7 +423,9 @@ struct InRangeWork {
 
 // One sample for a record in range, for encoder and decoder alike.
 // kTransition: td was 1, so the transition fires at this sample. `source(se,
-// y4)` delivers the code as in Step. Sets `tone` (the new td) and returns sr.
+// y4, row)` delivers the code as in Step, with its quantised difference from
+// row, the quantised differences of the four codes at this scale factor.
+// Sets `tone` (the new td) and returns sr.
 //
 // The work off the path from one sample's code to the next sample's signal
 // estimate (the averages, the speed control, the second pole's candidate
@@ -409,21 +439,19 @@ template <bool kTransition, typename ZeroSection, typename CodeSource>
   const int32_t sez = ShiftRight(sezi, 14);
   const int32_t se = ShiftRight(sei, 14);
 
-  // In range yu - (yl >> 6) is within +-4576 and the products and sums stay
-  // far from the 32-bit limits: no wrap is needed.
-  const int32_t al = ShiftRight(w.ap < AP_FULL ? w.ap : AP_FULL, 2);
   const int32_t ylTrunc = ShiftRight(w.yl, 6);
-  const int32_t y = ShiftRight(w.yl + (w.yu - ylTrunc) * al, 6);
+  const int32_t y = MixedScaleFactor(w.yu, w.yl, w.ap);
   const int32_t y4 = ShiftRight(y, 2);
 
-  const InRangeCode c = source(se, y4);
-  const int32_t dq = IN_RANGE.dq[static_cast<size_t>(y4 - Y4_MIN)][static_cast<size_t>(c.code)];
+  const InRangeCode c = source(se, y4, IN_RANGE.dq[static_cast<size_t>(y4 - Y4_MIN)]);
+  const int32_t dq = c.dq;
   const int32_t sr = Add16Wrap(se, dq);
   const int32_t p = Add16Wrap(sez, dq);
 
   // The averages move towards their targets by a floored fraction of the gap.
-  const int32_t dms = w.dms + ShiftRight(F512_BY_CLASS[c.large] - w.dms, 5);
-  const int32_t dml = w.dml + ShiftRight(F2048_BY_CLASS[c.large] - w.dml, 7);
+  const CodeWeights& weights = IN_RANGE.byCode[static_cast<size_t>(c.weightsAt)];
+  const int32_t dms = w.dms + ShiftRight(weights.f512 - w.dms, 5);
+  const int32_t dml = w.dml + ShiftRight(weights.f2048 - w.dml, 7);
   w.yu = IN_RANGE.yuNext[static_cast<size_t>(2 * (y - YU_MIN) + c.large)];
   w.yl = w.yl + w.yu - ylTrunc;
   w.dms = dms;
@@ -466,16 +494,23 @@ template <bool kTransition, typename ZeroSection, typename CodeSource>
 }
 
 // The in-range encoder's code: the threshold table in place of the logarithm.
-[[gnu::always_inline]] inline InRangeCode QuantizeInRange(int32_t s, int32_t se,
-                                                          int32_t y4) noexcept {
-  // Wrapping s - se in 16 bits gives the same as wrapping se first.
-  const int32_t d = Sub16Wrap(s, se);
-  const int32_t negMask = ShiftRight(d, 31);
-  // |d| in 16 bits, with 0x8000 (from -32768) taken as 0.
-  const int32_t magnitude = ((d ^ negMask) - negMask) & 0x7FFF;
-  const int32_t large = magnitude >= IN_RANGE.largeThreshold[static_cast<size_t>(y4 - Y4_MIN)];
-  // Codes 3 and 2 are 3 - class = 3 ^ class.
-  return {large ^ (negMask & 3), large};
+[[gnu::always_inline]] inline InRangeCode QuantizeInRange(int32_t s, int32_t se, int32_t y4,
+                                                          const DqRow& row) noexcept {
+  // The difference s - se wrapped to 16 bits, held in the top half of a
+  // 32-bit word (a wrapping product by 2^16): the sign tests and |d| need no
+  // separate 16-bit wrap, and |d| of -32768 comes out as -2^31, below every
+  // threshold, just as the pattern 0x8000 ranks as small.
+  const int32_t dHigh = Mul32Wrap(Sub32Wrap(s, se), 1 << 16);
+  const int32_t negMask = ShiftRight(dHigh, 31);
+  const int32_t magnitudeHigh = Sub32Wrap(dHigh ^ negMask, negMask);
+  const int32_t large =
+      magnitudeHigh >= IN_RANGE.largeThresholdHigh[static_cast<size_t>(y4 - Y4_MIN)];
+  // Codes 3 and 2 are 3 - class = 3 ^ class. dq is picked from the row
+  // already loaded rather than read by the new code, keeping a table read off
+  // the path from this sample's estimate to the next one.
+  const int32_t positive = large != 0 ? row[1] : row[0];
+  const int32_t negative = large != 0 ? row[2] : row[3];
+  return {large ^ (negMask & 3), negMask != 0 ? negative : positive, large, large};
 }
 
 // Runs `perSample(mode, i)` for samples 0..count-1 of a record in range, the
@@ -514,11 +549,12 @@ void EncodeSamples(const int16_t* pcm, int count, void* stateBlock, Sink sink) n
     const bool td = RunInRange(record.td != 0, count, [&](auto transition, int i) {
       const int32_t s = pcm[i];
       bool tone;
-      InRangeStep<decltype(transition)::value>(w, tone, [&](int32_t se, int32_t y4) {
-        const InRangeCode c = QuantizeInRange(s, se, y4);
-        sink(i, c.code);
-        return c;
-      });
+      InRangeStep<decltype(transition)::value>(
+          w, tone, [&](int32_t se, int32_t y4, const DqRow& row) {
+            const InRangeCode c = QuantizeInRange(s, se, y4, row);
+            sink(i, c.code);
+            return c;
+          });
       return tone;
     });
     StoreInRange(w, td, stateBlock);
@@ -545,9 +581,11 @@ void DecodeSamples(CodeAt codeAt, int16_t* pcm, int count, void* stateBlock) noe
     const bool td = RunInRange(record.td != 0, count, [&](auto transition, int i) {
       const int32_t code = codeAt(i);
       bool tone;
-      pcm[i] = Wrap16(InRangeStep<decltype(transition)::value>(w, tone, [&](int32_t, int32_t) {
-        return InRangeCode{code, CLASS_OF_CODE[code]};
-      }));
+      pcm[i] = Wrap16(InRangeStep<decltype(transition)::value>(
+          w, tone, [&](int32_t, int32_t, const DqRow& row) {
+            return InRangeCode{code, row[static_cast<size_t>(code)], code,
+                               IN_RANGE.byCode[static_cast<size_t>(code)].large};
+          }));
       return tone;
     });
     StoreInRange(w, td, stateBlock);
