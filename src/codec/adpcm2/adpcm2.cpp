@@ -494,8 +494,12 @@ template <bool kTransition, bool kSwapped, typename ZeroSection, typename CodeSo
     w.a2 = a2p;
 
     // Speed control: ap - (ap >> 4) + 32 when fast, not ap + ((512 - ap) >> 4).
+    // |4 dms - dml| >= dml >> 3 compares squares, which cost fewer steps than
+    // the absolute value: both sides are at most 14336 in magnitude, so the
+    // squares stay below 2^28.
     const int32_t dmsDev = 4 * dms - dml;
-    const bool fast = ((dmsDev < 0 ? -dmsDev : dmsDev) >= ShiftRight(dml, 3)) | (y < Y_FAST) | tone;
+    const int32_t dmlEighth = ShiftRight(dml, 3);
+    const bool fast = (dmsDev * dmsDev >= dmlEighth * dmlEighth) | (y < Y_FAST) | tone;
     w.ap = w.ap - ShiftRight(w.ap, 4) + (fast ? 32 : 0);
   }
   // dq comes from the table, whose magnitudes are all at least 3.
