@@ -333,7 +333,6 @@ bool InRange(const Adpcm2State& s) noexcept {
 constexpr size_t Y4_COUNT = Y4_MAX + 1;
 constexpr size_t Y_COUNT = YU_MAX + 1;
 constexpr size_t At(int32_t v) noexcept { return static_cast<uint32_t>(v); }
-using DqRow = std::array<int16_t, 4>;
 // What the adaptation takes from a code: the targets of the two averages
 // (512 F and 2048 F) and the magnitude class.
 struct CodeWeights {
@@ -342,7 +341,8 @@ struct CodeWeights {
 struct InRangeTables {
   // The quantised difference Adpcm2Reconstruct(DQLN[code] + y4, code >= 2)
   // by y4 and code: the decoder finds dq with one load from its code.
-  std::array<DqRow, Y4_COUNT> dq;
+  // Flat, at index 4 * y4 + code = (y & -4) + code.
+  std::array<int16_t, 4 * Y4_COUNT> dq;
   // The quantiser's decision as a magnitude threshold by y4: since the
   // logarithm never decreases, Adpcm2Log2(m) - y4 >= 261 exactly when m is at
   // least the smallest magnitude that passes. Held times 2^16, for
@@ -364,7 +364,7 @@ constexpr InRangeTables MakeInRangeTables() {
     const size_t row = At(y4);
     for (int code = 0; code < 4; ++code) {
       const auto dql = static_cast<int16_t>(ADPCM2_DQLN_TABLE[code] + y4);
-      t.dq[row][static_cast<size_t>(code)] =
+      t.dq[4 * row + static_cast<size_t>(code)] =
           static_cast<int16_t>(Adpcm2Reconstruct(dql, code >> 1));
     }
     while (Adpcm2Log2Magnitude(m) - y4 < ADPCM2_LARGE_THRESHOLD) ++m;
@@ -433,9 +433,9 @@ struct InRangeWork {
 
 // One sample for a record in range, for encoder and decoder alike.
 // kTransition: td was 1, so the transition fires at this sample. kSwapped:
-// the previous sample's values are in history slot 1 rather than slot 0. `source(se,
-// y4, row)` delivers the code as in Step, with its quantised difference from
-// row, the quantised differences of the four codes at this scale factor.
+// the previous sample's values are in history slot 1 rather than slot 0.
+// `source(se, y4, y)` delivers the code as in Step, with its quantised
+// difference read from IN_RANGE.dq at 4 * y4 + code.
 // Sets `tone` (the new td) and returns sr.
 //
 // The work off the path from one sample's code to the next sample's signal
@@ -457,7 +457,7 @@ template <bool kTransition, bool kSwapped, typename ZeroSection, typename CodeSo
   const int32_t y = MixedScaleFactor(w.yu, w.yl, w.ap);
   const int32_t y4 = ShiftRight(y, 2);
 
-  const InRangeCode c = source(se, y4, IN_RANGE.dq[At(y4)]);
+  const InRangeCode c = source(se, y4, y);
   const int32_t dq = c.dq;
   const int32_t sr = Add16Wrap(se, dq);
   const int32_t p = Add16Wrap(sez, dq);
@@ -510,8 +510,10 @@ template <bool kTransition, bool kSwapped, typename ZeroSection, typename CodeSo
 }
 
 // The in-range encoder's code: the threshold table in place of the logarithm.
+// row: where the scale factor's four quantised differences start in
+// IN_RANGE.dq.
 [[gnu::always_inline]] inline InRangeCode QuantizeInRange(int32_t s, int32_t se, int32_t y4,
-                                                          const DqRow& row) noexcept {
+                                                          size_t row) noexcept {
   // The difference s - se wrapped to 16 bits, held in the top half of a
   // 32-bit word (a wrapping product by 2^16): the sign tests and |d| need no
   // separate 16-bit wrap, and |d| of -32768 comes out as -2^31, below every
@@ -523,8 +525,8 @@ template <bool kTransition, bool kSwapped, typename ZeroSection, typename CodeSo
   // Codes 3 and 2 are 3 - class = 3 ^ class. dq is picked from the row
   // already loaded rather than read by the new code, keeping a table read off
   // the path from this sample's estimate to the next one.
-  const int32_t positive = large != 0 ? row[1] : row[0];
-  const int32_t negative = large != 0 ? row[2] : row[3];
+  const int32_t positive = large != 0 ? IN_RANGE.dq[row + 1] : IN_RANGE.dq[row];
+  const int32_t negative = large != 0 ? IN_RANGE.dq[row + 2] : IN_RANGE.dq[row + 3];
   return {large ^ (negMask & 3), negMask != 0 ? negative : positive, large, large};
 }
 
@@ -574,8 +576,8 @@ void EncodeSamples(const int16_t* pcm, int count, void* stateBlock, Sink sink) n
       const int32_t s = pcm[i];
       bool tone;
       InRangeStep<decltype(transition)::value, decltype(swapped)::value>(
-          w, tone, [&](int32_t se, int32_t y4, const DqRow& row) {
-            const InRangeCode c = QuantizeInRange(s, se, y4, row);
+          w, tone, [&](int32_t se, int32_t y4, int32_t) {
+            const InRangeCode c = QuantizeInRange(s, se, y4, 4 * At(y4));
             sink(i, c.code);
             return c;
           });
@@ -606,8 +608,9 @@ void DecodeSamples(CodeAt codeAt, int16_t* pcm, int count, void* stateBlock) noe
       const int32_t code = codeAt(i);
       bool tone;
       pcm[i] = Wrap16(InRangeStep<decltype(transition)::value, decltype(swapped)::value>(
-          w, tone, [&](int32_t, int32_t, const DqRow& row) {
-            return InRangeCode{code, row[static_cast<size_t>(code)], code,
+          w, tone, [&](int32_t, int32_t, int32_t y) {
+            // 4 * (y >> 2) + code, with one step fewer.
+            return InRangeCode{code, IN_RANGE.dq[At(y & -4) + static_cast<size_t>(code)], code,
                                IN_RANGE.byCode[static_cast<size_t>(code)].large};
           }));
       return tone;
