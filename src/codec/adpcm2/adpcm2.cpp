@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 #if defined(__SSE2__) && !defined(ZELK_ADPCM2_NO_SIMD)
 #include <emmintrin.h>
@@ -325,9 +326,13 @@ bool InRange(const Adpcm2State& s) noexcept {
 
 // The tables of the in-range step, in one object so that one base register
 // reaches them all.
-constexpr size_t Y4_COUNT = Y4_MAX - Y4_MIN + 1;
-constexpr size_t Y_COUNT = YU_MAX - YU_MIN + 1;
-using DqRow = std::array<int16_t, 4>;
+// Indexed by y >> 2 and y themselves (the rows below their minimum are never
+// read), so that no offset lies on the path from the scale factor to its
+// table reads; At() turns a value known to be non-negative into an index
+// without a sign extension.
+constexpr size_t Y4_COUNT = Y4_MAX + 1;
+constexpr size_t Y_COUNT = YU_MAX + 1;
+constexpr size_t At(int32_t v) noexcept { return static_cast<uint32_t>(v); }
 // What the adaptation takes from a code: the targets of the two averages
 // (512 F and 2048 F) and the magnitude class.
 struct CodeWeights {
@@ -336,14 +341,15 @@ struct CodeWeights {
 struct InRangeTables {
   // The quantised difference Adpcm2Reconstruct(DQLN[code] + y4, code >= 2)
   // by y4 and code: the decoder finds dq with one load from its code.
-  std::array<DqRow, Y4_COUNT> dq;
+  // Flat, at index 4 * y4 + code = (y & -4) + code.
+  std::array<int16_t, 4 * Y4_COUNT> dq;
   // The quantiser's decision as a magnitude threshold by y4: since the
   // logarithm never decreases, Adpcm2Log2(m) - y4 >= 261 exactly when m is at
   // least the smallest magnitude that passes. Held times 2^16, for
   // magnitudes held in the top half of a word.
   std::array<int32_t, Y4_COUNT> largeThresholdHigh;
   // The new fast scale factor, limited to 544..5120, at index
-  // 2 * (y - 544) + magnitude class.
+  // 2 * y + magnitude class.
   std::array<int16_t, 2 * Y_COUNT> yuNext;
   // By code, so that the decoder reaches them with one index.
   std::array<CodeWeights, 4> byCode;
@@ -355,10 +361,10 @@ constexpr InRangeTables MakeInRangeTables() {
   InRangeTables t{};
   uint32_t m = 0;
   for (int32_t y4 = Y4_MIN; y4 <= Y4_MAX; ++y4) {
-    const auto row = static_cast<size_t>(y4 - Y4_MIN);
+    const size_t row = At(y4);
     for (int code = 0; code < 4; ++code) {
       const auto dql = static_cast<int16_t>(ADPCM2_DQLN_TABLE[code] + y4);
-      t.dq[row][static_cast<size_t>(code)] =
+      t.dq[4 * row + static_cast<size_t>(code)] =
           static_cast<int16_t>(Adpcm2Reconstruct(dql, code >> 1));
     }
     while (Adpcm2Log2Magnitude(m) - y4 < ADPCM2_LARGE_THRESHOLD) ++m;
@@ -366,7 +372,7 @@ constexpr InRangeTables MakeInRangeTables() {
   }
   for (int32_t y = YU_MIN; y <= YU_MAX; ++y) {
     for (int32_t large = 0; large < 2; ++large) {
-      t.yuNext[static_cast<size_t>(2 * (y - YU_MIN) + large)] =
+      t.yuNext[At(2 * y + large)] =
           static_cast<int16_t>(Clamp(y + ShiftRight(W32Of(large) - y, 5), YU_MIN, YU_MAX));
     }
   }
@@ -414,28 +420,36 @@ struct InRangeCode {
   int32_t large;  // the magnitude class: 1 for codes 1 and 2
 };
 
-// The record in 32-bit locals; td is carried by the choice of step.
+// The record in 32-bit locals; td is carried by the choice of step. The
+// signal and partial-signal histories each sit in two slots whose roles
+// alternate from sample to sample: the newest value overwrites the oldest, so
+// nothing moves down. Slot 0 holds sr1 and p1 between pairs of samples.
 template <typename ZeroSection>
 struct InRangeWork {
   ZeroSection zeros;
-  int32_t sr1, sr2, a1, a2, p1, p2, dms, dml, ap, yu, yl;
+  int32_t sr[2], p[2];
+  int32_t a1, a2, dms, dml, ap, yu, yl;
 };
 
 // One sample for a record in range, for encoder and decoder alike.
-// kTransition: td was 1, so the transition fires at this sample. `source(se,
-// y4, row)` delivers the code as in Step, with its quantised difference from
-// row, the quantised differences of the four codes at this scale factor.
+// kTransition: td was 1, so the transition fires at this sample. kSwapped:
+// the previous sample's values are in history slot 1 rather than slot 0.
+// `source(se, y4, y)` delivers the code as in Step, with its quantised
+// difference read from IN_RANGE.dq at 4 * y4 + code.
 // Sets `tone` (the new td) and returns sr.
 //
 // The work off the path from one sample's code to the next sample's signal
 // estimate (the averages, the speed control, the second pole's candidate
 // from the previous partial signals) only needs the old record and the sign
 // of p, so it overlaps with the quantiser.
-template <bool kTransition, typename ZeroSection, typename CodeSource>
+template <bool kTransition, bool kSwapped, typename ZeroSection, typename CodeSource>
 [[gnu::always_inline]] inline int32_t InRangeStep(InRangeWork<ZeroSection>& w, bool& tone,
                                                   CodeSource source) noexcept {
+  constexpr size_t PREV = kSwapped ? 1 : 0;
+  constexpr size_t OLDER = 1 - PREV;
   const int32_t sezi = w.zeros.Sum();
-  const int32_t sei = Add32Wrap(Add32Wrap(sezi, Mul32Wrap(w.a1, w.sr1)), Mul32Wrap(w.a2, w.sr2));
+  const int32_t sei =
+      Add32Wrap(Add32Wrap(sezi, Mul32Wrap(w.a1, w.sr[PREV])), Mul32Wrap(w.a2, w.sr[OLDER]));
   const int32_t sez = ShiftRight(sezi, 14);
   const int32_t se = ShiftRight(sei, 14);
 
@@ -443,7 +457,7 @@ template <bool kTransition, typename ZeroSection, typename CodeSource>
   const int32_t y = MixedScaleFactor(w.yu, w.yl, w.ap);
   const int32_t y4 = ShiftRight(y, 2);
 
-  const InRangeCode c = source(se, y4, IN_RANGE.dq[static_cast<size_t>(y4 - Y4_MIN)]);
+  const InRangeCode c = source(se, y4, y);
   const int32_t dq = c.dq;
   const int32_t sr = Add16Wrap(se, dq);
   const int32_t p = Add16Wrap(sez, dq);
@@ -452,7 +466,7 @@ template <bool kTransition, typename ZeroSection, typename CodeSource>
   const CodeWeights& weights = IN_RANGE.byCode[static_cast<size_t>(c.weightsAt)];
   const int32_t dms = w.dms + ShiftRight(weights.f512 - w.dms, 5);
   const int32_t dml = w.dml + ShiftRight(weights.f2048 - w.dml, 7);
-  w.yu = IN_RANGE.yuNext[static_cast<size_t>(2 * (y - YU_MIN) + c.large)];
+  w.yu = IN_RANGE.yuNext[At(2 * y + c.large)];
   w.yl = w.yl + w.yu - ylTrunc;
   w.dms = dms;
   w.dml = dml;
@@ -468,34 +482,38 @@ template <bool kTransition, typename ZeroSection, typename CodeSource>
     // the bracket, known before p.
     const bool pNegative = p < 0;
     const int32_t a1c = Clamp(w.a1, -ADPCM2_A1_CLIP_IN_A2, ADPCM2_A1_CLIP_IN_A2);
-    const int32_t t0 = (w.p2 < 0 ? -4096 : 4096) + (w.p1 < 0 ? a1c : -a1c);
+    const int32_t t0 = (w.p[OLDER] < 0 ? -4096 : 4096) + (w.p[PREV] < 0 ? a1c : -a1c);
     const int32_t t = NegateIf(t0, SignMask(p));  // no branch on the sign of p
     const int32_t a2p =
         Clamp(w.a2 - ShiftRight(w.a2, 7) + ShiftRight(t, 5), -ADPCM2_A2_LIMIT, ADPCM2_A2_LIMIT);
     tone = a2p < A2_TONE;
 
-    const int32_t u = p == 0 ? 0 : (pNegative == (w.p1 < 0) ? POLE1_STEP : -POLE1_STEP);
+    const int32_t u = p == 0 ? 0 : (pNegative == (w.p[PREV] < 0) ? POLE1_STEP : -POLE1_STEP);
     const int32_t a1ul = A1_LIMIT_BASE - a2p;
     w.a1 = Clamp(w.a1 - ShiftRight(w.a1, 8) + u, -a1ul, a1ul);
     w.a2 = a2p;
 
     // Speed control: ap - (ap >> 4) + 32 when fast, not ap + ((512 - ap) >> 4).
+    // |4 dms - dml| >= dml >> 3 compares squares, which cost fewer steps than
+    // the absolute value: both sides are at most 14336 in magnitude, so the
+    // squares stay below 2^28.
     const int32_t dmsDev = 4 * dms - dml;
-    const bool fast = ((dmsDev < 0 ? -dmsDev : dmsDev) >= ShiftRight(dml, 3)) | (y < Y_FAST) | tone;
+    const int32_t dmlEighth = ShiftRight(dml, 3);
+    const bool fast = (dmsDev * dmsDev >= dmlEighth * dmlEighth) | (y < Y_FAST) | tone;
     w.ap = w.ap - ShiftRight(w.ap, 4) + (fast ? 32 : 0);
   }
   // dq comes from the table, whose magnitudes are all at least 3.
   w.zeros.template Adapt<true>(dq, kTransition);
-  w.p2 = w.p1;
-  w.p1 = p;
-  w.sr2 = w.sr1;
-  w.sr1 = sr;
+  w.p[OLDER] = p;
+  w.sr[OLDER] = sr;
   return sr;
 }
 
 // The in-range encoder's code: the threshold table in place of the logarithm.
+// row: where the scale factor's four quantised differences start in
+// IN_RANGE.dq.
 [[gnu::always_inline]] inline InRangeCode QuantizeInRange(int32_t s, int32_t se, int32_t y4,
-                                                          const DqRow& row) noexcept {
+                                                          size_t row) noexcept {
   // The difference s - se wrapped to 16 bits, held in the top half of a
   // 32-bit word (a wrapping product by 2^16): the sign tests and |d| need no
   // separate 16-bit wrap, and |d| of -32768 comes out as -2^31, below every
@@ -503,39 +521,47 @@ template <bool kTransition, typename ZeroSection, typename CodeSource>
   const int32_t dHigh = Mul32Wrap(Sub32Wrap(s, se), 1 << 16);
   const int32_t negMask = ShiftRight(dHigh, 31);
   const int32_t magnitudeHigh = Sub32Wrap(dHigh ^ negMask, negMask);
-  const int32_t large =
-      magnitudeHigh >= IN_RANGE.largeThresholdHigh[static_cast<size_t>(y4 - Y4_MIN)];
+  const int32_t large = magnitudeHigh >= IN_RANGE.largeThresholdHigh[At(y4)];
   // Codes 3 and 2 are 3 - class = 3 ^ class. dq is picked from the row
   // already loaded rather than read by the new code, keeping a table read off
   // the path from this sample's estimate to the next one.
-  const int32_t positive = large != 0 ? row[1] : row[0];
-  const int32_t negative = large != 0 ? row[2] : row[3];
+  const int32_t positive = large != 0 ? IN_RANGE.dq[row + 1] : IN_RANGE.dq[row];
+  const int32_t negative = large != 0 ? IN_RANGE.dq[row + 2] : IN_RANGE.dq[row + 3];
   return {large ^ (negMask & 3), negMask != 0 ? negative : positive, large, large};
 }
 
-// Runs `perSample(mode, i)` for samples 0..count-1 of a record in range, the
-// mode telling the step whether the transition fires. Returns the final td.
-template <typename PerSample>
-bool RunInRange(bool td, int count, PerSample perSample) noexcept {
-  for (int i = 0; i < count; ++i) {
-    if (td) {
-      td = perSample(std::true_type{}, i);
-    } else {
-      td = perSample(std::false_type{}, i);
-    }
+// Runs `perSample(transition, swapped, i)` for samples 0..count-1 of a record
+// in range, transition telling the step whether the transition fires and
+// swapped which history slot holds the previous sample. Samples run in pairs
+// so that the slots are back in their places after each pair. Returns the
+// final td.
+template <typename InRangeWorkT, typename PerSample>
+bool RunInRange(InRangeWorkT& w, bool td, int count, PerSample perSample) noexcept {
+  int i = 0;
+  for (; i + 1 < count; i += 2) {
+    td = td ? perSample(std::true_type{}, std::false_type{}, i)
+            : perSample(std::false_type{}, std::false_type{}, i);
+    td = td ? perSample(std::true_type{}, std::true_type{}, i + 1)
+            : perSample(std::false_type{}, std::true_type{}, i + 1);
+  }
+  if (i < count) {
+    td = td ? perSample(std::true_type{}, std::false_type{}, i)
+            : perSample(std::false_type{}, std::false_type{}, i);
+    std::swap(w.sr[0], w.sr[1]);
+    std::swap(w.p[0], w.p[1]);
   }
   return td;
 }
 
 template <typename ZeroSection>
 InRangeWork<ZeroSection> LoadInRange(const Adpcm2State& s) noexcept {
-  return {ZeroSection(s), s.sr1, s.sr2, s.a1, s.a2, s.p1, s.p2, s.dms, s.dml, s.ap, s.yu, s.yl};
+  return {ZeroSection(s), {s.sr1, s.sr2}, {s.p1, s.p2}, s.a1, s.a2, s.dms, s.dml, s.ap, s.yu, s.yl};
 }
 
 template <typename ZeroSection>
 void StoreInRange(const InRangeWork<ZeroSection>& w, bool td, void* block) noexcept {
-  Store(Work<ZeroSection>{w.zeros, w.sr1, w.sr2, w.a1, w.a2, w.p1, w.p2, w.dms, w.dml, w.ap, w.yu,
-                          td ? 1 : 0, w.yl},
+  Store(Work<ZeroSection>{w.zeros, w.sr[0], w.sr[1], w.a1, w.a2, w.p[0], w.p[1], w.dms, w.dml, w.ap,
+                          w.yu, td ? 1 : 0, w.yl},
         block);
 }
 
@@ -546,12 +572,12 @@ void EncodeSamples(const int16_t* pcm, int count, void* stateBlock, Sink sink) n
   const Adpcm2State record = LoadRecord(stateBlock);
   if (kUseRanges && InRange(record)) {
     InRangeWork<ZeroSection> w = LoadInRange<ZeroSection>(record);
-    const bool td = RunInRange(record.td != 0, count, [&](auto transition, int i) {
+    const bool td = RunInRange(w, record.td != 0, count, [&](auto transition, auto swapped, int i) {
       const int32_t s = pcm[i];
       bool tone;
-      InRangeStep<decltype(transition)::value>(
-          w, tone, [&](int32_t se, int32_t y4, const DqRow& row) {
-            const InRangeCode c = QuantizeInRange(s, se, y4, row);
+      InRangeStep<decltype(transition)::value, decltype(swapped)::value>(
+          w, tone, [&](int32_t se, int32_t y4, int32_t) {
+            const InRangeCode c = QuantizeInRange(s, se, y4, 4 * At(y4));
             sink(i, c.code);
             return c;
           });
@@ -578,12 +604,13 @@ void DecodeSamples(CodeAt codeAt, int16_t* pcm, int count, void* stateBlock) noe
   const Adpcm2State record = LoadRecord(stateBlock);
   if (kUseRanges && InRange(record)) {
     InRangeWork<ZeroSection> w = LoadInRange<ZeroSection>(record);
-    const bool td = RunInRange(record.td != 0, count, [&](auto transition, int i) {
+    const bool td = RunInRange(w, record.td != 0, count, [&](auto transition, auto swapped, int i) {
       const int32_t code = codeAt(i);
       bool tone;
-      pcm[i] = Wrap16(InRangeStep<decltype(transition)::value>(
-          w, tone, [&](int32_t, int32_t, const DqRow& row) {
-            return InRangeCode{code, row[static_cast<size_t>(code)], code,
+      pcm[i] = Wrap16(InRangeStep<decltype(transition)::value, decltype(swapped)::value>(
+          w, tone, [&](int32_t, int32_t, int32_t y) {
+            // 4 * (y >> 2) + code, with one step fewer.
+            return InRangeCode{code, IN_RANGE.dq[At(y & -4) + static_cast<size_t>(code)], code,
                                IN_RANGE.byCode[static_cast<size_t>(code)].large};
           }));
       return tone;
