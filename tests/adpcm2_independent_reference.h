@@ -366,6 +366,19 @@ inline int16_t DecodeSample(Record& r, int code, Events* events = nullptr) {
   return detail::Step(r, false, 0, code & 3, events).sr;
 }
 
+// The reference on the record at the start of a caller's state block, n
+// samples or codes at a time; the spare bytes keep what they held.
+inline void EncodeBlock(const int16_t* pcm, uint8_t* codes, size_t n, void* block) {
+  Record r = FromBlock(block);
+  for (size_t k = 0; k < n; ++k) codes[k] = static_cast<uint8_t>(EncodeSample(r, pcm[k]).code);
+  ToBlock(r, block);
+}
+inline void DecodeBlock(const uint8_t* codes, int16_t* pcm, size_t n, void* block) {
+  Record r = FromBlock(block);
+  for (size_t k = 0; k < n; ++k) pcm[k] = DecodeSample(r, codes[k]);
+  ToBlock(r, block);
+}
+
 // ---------------------------------------------------------------------------
 // The two-bit frame, built independently of the library: header 0x0100,
 // length n / 8, then eight codes per word, the earliest in the top two bits;
