@@ -244,7 +244,7 @@ inline bool Outside16(int64_t v) { return v < -32768 || v > 32767; }
 inline Result Step(Record& r, bool encoder, int64_t s, int givenCode, Events* events) {
   Events ev;
 
-  // 1-2. Prediction: the zero section, then the poles; sums wrap in 32 bits.
+  // Prediction: the zero section, then the poles; sums wrap in 32 bits.
   const int64_t sezi =
       Wrap32(int64_t{r.b1} * r.dq1 + int64_t{r.b2} * r.dq2 + int64_t{r.b3} * r.dq3 +
              int64_t{r.b4} * r.dq4 + int64_t{r.b5} * r.dq5 + int64_t{r.b6} * r.dq6);
@@ -252,13 +252,13 @@ inline Result Step(Record& r, bool encoder, int64_t s, int givenCode, Events* ev
   const int64_t sei = Wrap32(sezi + int64_t{r.a1} * r.sr1 + int64_t{r.a2} * r.sr2);
   const int64_t se = FloorShift(sei, 14);
 
-  // 3-4. The mixed scale factor: one shift of the whole sum.
+  // The mixed scale factor: one shift of the whole sum.
   const int64_t al = r.ap >= 256 ? 64 : FloorShift(r.ap, 2);
   const int64_t gap = Wrap16(r.yu - FloorShift(r.yl, 6));
   const int64_t y = FloorShift(Wrap32(r.yl + gap * al), 6);
   const int64_t y4 = FloorShift(y, 2);
 
-  // 5-7. The code.
+  // The code.
   int code;
   bool negative;
   int64_t dqln;
@@ -281,7 +281,7 @@ inline Result Step(Record& r, bool encoder, int64_t s, int givenCode, Events* ev
   }
   const int weightIndex = code < 2 ? code : 3 - code;
 
-  // 8-11. Reconstruction.
+  // Reconstruction.
   const int64_t dql = Wrap16(dqln + y4);
   const int64_t dq = Reconstruct(dql, negative);
   ev.reconstructionWrapped = Outside16(se + dq);
@@ -290,7 +290,7 @@ inline Result Step(Record& r, bool encoder, int64_t s, int givenCode, Events* ev
   const int64_t p = Wrap16(sez + dq);
   const int pSign = p < 0 ? -1 : (p > 0 ? 1 : 0);
 
-  // 12-14. Scale-factor adaptation, every difference and sum in 16 bits.
+  // Scale-factor adaptation, every difference and sum in 16 bits.
   const int64_t f = REF_F_TABLE[weightIndex];
   const int64_t w = REF_W_TABLE[weightIndex];
   const int64_t dmsNew = Wrap16(r.dms + FloorShift(Wrap16(512 * f - r.dms), 5));
@@ -299,30 +299,30 @@ inline Result Step(Record& r, bool encoder, int64_t s, int givenCode, Events* ev
   const int64_t yuNew = Limit(Wrap16(y16 + FloorShift(Wrap16(32 * w - y16), 5)), 544, 5120);
   const int64_t ylNew = Wrap32(r.yl + yuNew - FloorShift(r.yl, 6));
 
-  // 15. Transition: a tone flagged at the previous sample.
+  // Transition: a tone flagged at the previous sample.
   const bool tr = r.td == 1 && dql * 7147 > r.yl;
   ev.transition = tr;
 
-  // 19. Second pole, from the partial signals before this sample.
+  // Second pole, from the partial signals before this sample.
   const int64_t a2p = UpdatePole2(r.p1, r.p2, r.a2, r.a1, pSign);
   const int64_t a2New = tr ? 0 : a2p;
 
-  // 20. First pole.
+  // First pole.
   const int64_t u = p == 0 ? 0 : (SameSign(p, r.p1) ? 192 : -192);
   const int64_t a1Candidate = Wrap16(r.a1 - FloorShift(r.a1, 8) + u);
   const int64_t a1ul = 15360 - a2p;
   const int64_t a1New = tr ? 0 : Limit(a1Candidate, -a1ul, a1ul);
 
-  // 21. Tone detection.
+  // Tone detection.
   const int64_t tdNew = tr ? 0 : (a2p < -11776 ? 1 : 0);
 
-  // 22. Speed control.
+  // Speed control.
   const int64_t deviation = 4 * dmsNew - dmlNew;
   const bool fast =
       (deviation < 0 ? -deviation : deviation) >= FloorShift(dmlNew, 3) || y < 1536 || a2p < -11776;
   const int64_t apNew = tr ? 256 : Wrap16(r.ap - FloorShift(r.ap, 4) + (fast ? 32 : 0));
 
-  // 23. Zero coefficients against the differences they multiplied.
+  // Zero coefficients against the differences they multiplied.
   const int64_t h[6] = {r.dq1, r.dq2, r.dq3, r.dq4, r.dq5, r.dq6};
   int16_t* const b[6] = {&r.b1, &r.b2, &r.b3, &r.b4, &r.b5, &r.b6};
   int64_t bNew[6];
