@@ -224,7 +224,7 @@ template <typename T>
   for (size_t k = 0; k < n; ++k) {
     if (got[k] != expected[k]) {
       return ::testing::AssertionFailure()
-             << what << " differ first at sample " << k << ": " << int{got[k]} << " (expected "
+             << what << " differ first at offset " << k << ": " << int{got[k]} << " (expected "
              << int{expected[k]} << ")";
     }
   }
@@ -299,7 +299,8 @@ size_t CheckThroughApi(const std::vector<int16_t>& pcm, const ref::Record& start
       return pos;
     }
     if (auto same = SameRecord("encoder", enc, r); !same) {
-      ADD_FAILURE() << "frame " << frameIndex << " ending at sample " << pos + n << ": " << same;
+      ADD_FAILURE() << "frame " << frameIndex << " ending at sample " << pos + n << ": "
+                    << same.message();
       return pos;
     }
 
@@ -308,11 +309,12 @@ size_t CheckThroughApi(const std::vector<int16_t>& pcm, const ref::Record& start
     EXPECT_EQ(ZELK_VOICE_DecodeFrame(dec.bytes, frame, out, ADPCM_2BIT, &count), VOICE_OK);
     EXPECT_EQ(static_cast<size_t>(count), n);
     if (auto same = SameSequence("decoded samples", out, expected.sr.data(), n); !same) {
-      ADD_FAILURE() << "frame " << frameIndex << " at sample " << pos << ": " << same;
+      ADD_FAILURE() << "frame " << frameIndex << " at sample " << pos << ": " << same.message();
       return pos;
     }
     if (auto same = SameRecord("decoder", dec, r); !same) {
-      ADD_FAILURE() << "frame " << frameIndex << " ending at sample " << pos + n << ": " << same;
+      ADD_FAILURE() << "frame " << frameIndex << " ending at sample " << pos + n << ": "
+                    << same.message();
       return pos;
     }
     pos += n;
@@ -343,12 +345,12 @@ size_t CheckThroughBlocks(const std::vector<int16_t>& pcm, const ref::Record& st
       return ::testing::Message() << "block " << blockIndex << " of " << n << " at sample " << pos;
     };
     if (auto same = SameSequence("fast codes", fastCodes.data(), expected.codes.data(), n); !same) {
-      ADD_FAILURE() << where() << ": " << same;
+      ADD_FAILURE() << where() << ": " << same.message();
       return pos;
     }
     if (auto same = SameSequence("plain codes", plainCodes.data(), expected.codes.data(), n);
         !same) {
-      ADD_FAILURE() << where() << ": " << same;
+      ADD_FAILURE() << where() << ": " << same.message();
       return pos;
     }
     if (fastCodes[n] != 0xEE || plainCodes[n] != 0xEE) {
@@ -356,11 +358,11 @@ size_t CheckThroughBlocks(const std::vector<int16_t>& pcm, const ref::Record& st
       return pos;
     }
     if (auto same = SameRecord("fast encoder", fast, enc); !same) {
-      ADD_FAILURE() << where() << ": " << same;
+      ADD_FAILURE() << where() << ": " << same.message();
       return pos;
     }
     if (auto same = SameRecord("plain encoder", plain, enc); !same) {
-      ADD_FAILURE() << where() << ": " << same;
+      ADD_FAILURE() << where() << ": " << same.message();
       return pos;
     }
 
@@ -373,12 +375,12 @@ size_t CheckThroughBlocks(const std::vector<int16_t>& pcm, const ref::Record& st
     Adpcm2DecodeBlock(in.data(), fastOut.data(), count, fastDec.bytes);
     Adpcm2DecodeBlockReference(in.data(), plainOut.data(), count, plainDec.bytes);
     if (auto same = SameSequence("fast decoded samples", fastOut.data(), wanted.data(), n); !same) {
-      ADD_FAILURE() << where() << ": " << same;
+      ADD_FAILURE() << where() << ": " << same.message();
       return pos;
     }
     if (auto same = SameSequence("plain decoded samples", plainOut.data(), wanted.data(), n);
         !same) {
-      ADD_FAILURE() << where() << ": " << same;
+      ADD_FAILURE() << where() << ": " << same.message();
       return pos;
     }
     if (fastOut[n] != 0x7EEE || plainOut[n] != 0x7EEE) {
@@ -386,11 +388,11 @@ size_t CheckThroughBlocks(const std::vector<int16_t>& pcm, const ref::Record& st
       return pos;
     }
     if (auto same = SameRecord("fast decoder", fastDec, dec); !same) {
-      ADD_FAILURE() << where() << ": " << same;
+      ADD_FAILURE() << where() << ": " << same.message();
       return pos;
     }
     if (auto same = SameRecord("plain decoder", plainDec, dec); !same) {
-      ADD_FAILURE() << where() << ": " << same;
+      ADD_FAILURE() << where() << ": " << same.message();
       return pos;
     }
     pos += n;
