@@ -25,9 +25,12 @@ windows_dll() {
     -DZELK_REFERENCE_DIGEST="$PWD/build/release/tests/codec_digest"
   cmake --build "$dir" -j "$jobs"  # fails on a wrong export table
 
-  echo "== export table of $dir/bin/zelk_voice_engine.dll"
-  "$triplet-objdump" -p "$dir/bin/zelk_voice_engine.dll" |
-    sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p;/DLL Name:/p'
+  for dll in zelk_voice_engine zelk_voice_rtp; do
+    [[ -f "$dir/bin/$dll.dll" ]] || continue
+    echo "== export table of $dir/bin/$dll.dll"
+    "$triplet-objdump" -p "$dir/bin/$dll.dll" |
+      sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p;/DLL Name:/p'
+  done
 
   echo "== tests under Wine ($triplet)"
   # Wine's output goes to a file, shown once the run is over.
