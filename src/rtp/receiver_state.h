@@ -1,0 +1,43 @@
+// The private record of a concealing receiver, laid out in the caller's
+// block of ZELK_RTP_RECEIVER_SIZE bytes. The magic and version at its start
+// tell a block that ZELK_RTP_ReceiverReset prepared from one it never saw, and
+// from one that another version of this component laid out differently.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "plc.h"
+#include "zelk_voice_rtp.h"
+
+namespace zelk::rtp {
+
+inline constexpr uint32_t RECEIVER_MAGIC = 0x5A52'5852u;  // "RXRZ" in memory
+inline constexpr uint16_t RECEIVER_VERSION = 1;
+
+// What the receiver knows about the IMA ADPCM stream across a gap (frames
+// without a header only): see ima_recovery.h.
+struct ImaRecovery {
+  int32_t offset;      // estimated error of the decoder's predictor, not yet removed
+  int32_t sum;         // sum of the decoded samples since the gap
+  int32_t count;       // how many, 0 when no estimate is running
+  int32_t removed;     // correction removed so far
+};
+
+struct ReceiverRecord {
+  uint32_t magic;
+  uint16_t version;
+  int16_t codec;            // G711_ALAW .. ADPCM_2BIT
+  VoiceCodecState decoder;  // the engine decoder's block
+  ImaRecovery ima;
+  PlcState plc;
+};
+
+static_assert(std::is_trivially_copyable_v<ReceiverRecord>);
+static_assert(sizeof(ReceiverRecord) <= ZELK_RTP_RECEIVER_SIZE,
+              "the record must fit the caller's block");
+static_assert(alignof(ReceiverRecord) <= 8, "the caller's block is 8-byte aligned");
+static_assert(offsetof(ReceiverRecord, decoder) % 4 == 0, "the engine's block is 4-byte aligned");
+
+}  // namespace zelk::rtp
