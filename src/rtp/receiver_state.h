@@ -19,10 +19,10 @@ inline constexpr uint16_t RECEIVER_VERSION = 1;
 // What the receiver knows about the IMA ADPCM stream across a gap (frames
 // without a header only): see ima_recovery.h.
 struct ImaRecovery {
-  int32_t offset;      // estimated error of the decoder's predictor, not yet removed
-  int32_t sum;         // sum of the decoded samples since the gap
-  int32_t count;       // how many, 0 when no estimate is running
-  int32_t removed;     // correction removed so far
+  int32_t offset;   // estimated error of the decoder's predictor, not yet removed
+  int32_t sum;      // sum of the decoded samples since the gap
+  int32_t count;    // how many, 0 when no estimate is running
+  int32_t removed;  // correction removed so far
 };
 
 struct ReceiverRecord {
