@@ -74,15 +74,19 @@ void LoopRun(const PlcState& s, int periods, int16_t& phase, int16_t* out, int n
   phase = static_cast<int16_t>(at);
 }
 
-// Level of the substitution at output sample t of the gap, in Q15: whole for
-// the first 10 ms, then falling linearly to 0 at 60 ms. (480 - t) * 10486 >> 7
-// is (480 - t) / 400 in Q15 to within a part in 10^4, and exactly 32768 at 80.
+// Level of the substitution at output sample t of the gap, in Q15: whole
+// until PLC_FADE_START, then falling linearly to 0 at PLC_SILENT_FROM.
+// (PLC_SILENT_FROM - t) * FADE_STEP_Q22 >> 7 is that fall in Q15 to within a
+// part in 10^4; it lies below 32768 from PLC_FADE_START + 1 on, so the product
+// with a sample stays in 32 bits and the gain in 16.
+constexpr int32_t FADE_LENGTH = PLC_SILENT_FROM - PLC_FADE_START;
+constexpr int32_t FADE_STEP_Q22 = ((1 << 22) + FADE_LENGTH - 1) / FADE_LENGTH;
 constexpr int32_t GainQ15(int32_t t) noexcept {
-  if (t < PLC_FADE_START) return 32768;
+  if (t <= PLC_FADE_START) return 32768;
   if (t >= PLC_SILENT_FROM) return 0;
-  return ((PLC_SILENT_FROM - t) * 10486) >> 7;
+  return ((PLC_SILENT_FROM - t) * FADE_STEP_Q22) >> 7;
 }
-static_assert(GainQ15(PLC_FADE_START) == 32768 && GainQ15(PLC_SILENT_FROM - 1) > 0);
+static_assert(GainQ15(PLC_FADE_START + 1) < 32768 && GainQ15(PLC_SILENT_FROM - 1) > 0);
 
 // The next n samples of the substitution on its own time line, which runs
 // PLC_RAMP_LAG samples behind the output once the start ramp is over.
@@ -127,8 +131,8 @@ void Generate(PlcState& s, int16_t* out, int n) noexcept {
     // The gain of GainQ15, below 32768 from PLC_FADE_START + 1 on, so in 16 bits.
     const int fadeFrom = PLC_FADE_START + 1 - PLC_RAMP_LAG - j;
     const int from = fadeFrom > 0 ? fadeFrom : 0;
-    int32_t gain22 = (PLC_SILENT_FROM - PLC_RAMP_LAG - j - from) * 10486;
-    for (int i = from; i < r; ++i, gain22 -= 10486) {
+    int32_t gain22 = (PLC_SILENT_FROM - PLC_RAMP_LAG - j - from) * FADE_STEP_Q22;
+    for (int i = from; i < r; ++i, gain22 -= FADE_STEP_Q22) {
       out[i] = static_cast<int16_t>((out[i] * static_cast<int16_t>(gain22 >> 7)) >> 15);
     }
     s.made = j + r;

@@ -6,7 +6,9 @@
 // and the gap is filled by repeating the last period, then the last two, then
 // the last three (after 10 and 20 ms), each change of loop cross-faded over
 // T/4 samples and each loop closed smoothly on itself. The level holds for
-// 10 ms, then falls linearly to silence at 60 ms.
+// 5 ms, then falls linearly to silence at 60 ms (Appendix I holds it for
+// 10 ms; starting the fall earlier costs 0.1 dB of spectral distance on single
+// lost frames and makes the steps inside long gaps a tenth smaller).
 //
 // Appendix I delays its output by 3.75 ms so that it can cross-fade into the
 // history at the start of a gap. Nothing is delayed here; instead the start is
@@ -36,7 +38,7 @@ inline constexpr int PLC_MAX_PERIODS = 3;
 // Three of the longest periods and the quarter period that closes their loop.
 inline constexpr int PLC_HISTORY = PLC_MAX_PERIODS * PLC_PITCH_MAX + PLC_PITCH_MAX / 4;  // 390
 inline constexpr int PLC_PERIOD_STEP = 80;   // one more period in the loop every 10 ms
-inline constexpr int PLC_FADE_START = 80;    // full level for the first 10 ms of a gap
+inline constexpr int PLC_FADE_START = 40;    // full level for the first 5 ms of a gap
 inline constexpr int PLC_SILENT_FROM = 480;  // silence from 60 ms on
 inline constexpr int PLC_JOIN_STEP = 32;     // 4 ms more join for every further 10 ms lost
 inline constexpr int PLC_JOIN_MAX = 80;      // 10 ms
