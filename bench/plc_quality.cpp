@@ -277,6 +277,116 @@ void CheckBitIdentity(const std::vector<Recording>& speech) {
               differ, samples);
 }
 
+// --- recovery after a single lost frame ------------------------------------------
+
+constexpr int RECOVERY_FRAMES = 50;  // the second after the lost frame
+constexpr int WINDOWS = 10;          // of 100 ms each
+
+struct RecoveryFigures {
+  std::vector<double> second;                // per position: RMS error over the second, %
+  std::vector<std::vector<double>> windows;  // per 100 ms window: the same, per position
+  RecoveryFigures() : windows(WINDOWS) {}
+};
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+double Percentile(std::vector<double> v, int p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, v.size() * static_cast<size_t>(p) / 100)];
+}
+
+// The error of out (the second after the lost frame) against the loss-free
+// decode, as % of the recording's RMS.
+void AddRecovery(RecoveryFigures& fig, const int16_t* out, const int16_t* ref, double rms) {
+  double total = 0;
+  for (int w = 0; w < WINDOWS; ++w) {
+    double sum = 0;
+    const int len = RECOVERY_FRAMES * FRAME / WINDOWS;
+    for (int i = w * len; i < (w + 1) * len; ++i) {
+      const double d = out[i] - ref[i];
+      sum += d * d;
+    }
+    total += sum;
+    fig.windows[static_cast<size_t>(w)].push_back(100 * std::sqrt(sum / len) / rms);
+  }
+  fig.second.push_back(100 * std::sqrt(total / (RECOVERY_FRAMES * FRAME)) / rms);
+}
+
+// Loses every other frame in turn (one at a time) and follows the second
+// after it: the plain decoder that simply goes on (playing silence for the
+// lost frame), and the receiver.
+void RecoveryTable(const std::vector<Recording>& speech, int codec, const char* codecName) {
+  RecoveryFigures plain, ours;
+  for (const auto& r : speech) {
+    const Stream s = Encode(r.pcm, codec);
+    const size_t count = s.frames.size();
+    if (count < RECOVERY_FRAMES + 12) continue;
+    const double rms = Rms(s.original.data(), static_cast<int>(s.original.size()));
+    // The decoder and the receiver as they stand before each frame.
+    std::vector<VoiceCodecState> decoders(count);
+    std::vector<ZelkRtpReceiver> receivers(count);
+    VoiceCodecState dec;
+    ZelkRtpReceiver rx;
+    ZELK_VOICE_DecReset(&dec, codec);
+    ZELK_RTP_ReceiverReset(&rx, sizeof rx, codec);
+    std::vector<int16_t> pcm(FRAME);
+    for (size_t f = 0; f < count; ++f) {
+      decoders[f] = dec;
+      receivers[f] = rx;
+      int16_t n = 0;
+      size_t got = 0;
+      ZELK_VOICE_DecodeFrame(&dec, s.frames[f].data(), pcm.data(), codec, &n);
+      ZELK_RTP_ReceiveFrame(&rx, sizeof rx, s.frames[f].data(), 2 * s.frames[f].size(), pcm.data(),
+                            FRAME, &got);
+    }
+    std::vector<int16_t> out(RECOVERY_FRAMES * FRAME);
+    for (size_t lost = 10; lost + 1 + RECOVERY_FRAMES <= count; lost += 2) {
+      const int16_t* ref = &s.reference[(lost + 1) * FRAME];
+      dec = decoders[lost];
+      for (int f = 0; f < RECOVERY_FRAMES; ++f) {
+        int16_t n = 0;
+        ZELK_VOICE_DecodeFrame(&dec, s.frames[lost + 1 + static_cast<size_t>(f)].data(),
+                               &out[static_cast<size_t>(f) * FRAME], codec, &n);
+      }
+      AddRecovery(plain, out.data(), ref, rms);
+      rx = receivers[lost];
+      ZELK_RTP_ConcealLoss(&rx, sizeof rx, FRAME, pcm.data(), FRAME);
+      for (int f = 0; f < RECOVERY_FRAMES; ++f) {
+        const auto& frame = s.frames[lost + 1 + static_cast<size_t>(f)];
+        size_t got = 0;
+        ZELK_RTP_ReceiveFrame(&rx, sizeof rx, frame.data(), 2 * frame.size(),
+                              &out[static_cast<size_t>(f) * FRAME], FRAME, &got);
+      }
+      AddRecovery(ours, out.data(), ref, rms);
+    }
+  }
+  std::printf("\nRecovery after one lost 20 ms frame, %s over VoiceFrames, %zu positions\n",
+              codecName, ours.second.size());
+  std::printf("RMS error against the loss-free decode, %% of the recording's RMS\n");
+  std::printf("%-26s %8s %8s %8s %10s\n", "", "median", "p75", "p90", "below 10%");
+  auto row = [](const char* name, const std::vector<double>& v) {
+    size_t below = 0;
+    for (double e : v) below += e < 10;
+    std::printf("%-26s %8.1f %8.1f %8.1f %9.0f%%\n", name, Median(v), Percentile(v, 75),
+                Percentile(v, 90),
+                100.0 * static_cast<double>(below) / static_cast<double>(v.size()));
+  };
+  row("decoder goes on: second", plain.second);
+  row("receiver: second", ours.second);
+  std::printf("median per 100 ms window after the loss:\n%-14s", "");
+  for (int w = 0; w < WINDOWS; ++w) std::printf(" %5d", 100 * (w + 1));
+  std::printf("\n%-14s", "decoder");
+  for (const auto& w : plain.windows) std::printf(" %5.1f", Median(w));
+  std::printf("\n%-14s", "receiver");
+  for (const auto& w : ours.windows) std::printf(" %5.1f", Median(w));
+  std::printf("\n");
+}
+
 // --- speed ---------------------------------------------------------------------
 
 // Nanoseconds for one gap of `frames` lost frames, started from each of the
@@ -360,6 +470,9 @@ int main(int argc, char** argv) {
   std::printf("Speech: %zu recordings, %.1f s at 8 kHz\n", speech.size(), samples / 8000.0);
   QualityTable(speech, G711_ULAW, "G.711 mu-law");
   CheckBitIdentity(speech);
+  RecoveryTable(speech, IMA_ADPCM, "IMA ADPCM");
+  RecoveryTable(speech, ADPCM_2BIT, "two-bit ADPCM");
+  if (quick && argc > 2) return 0;
   SpeedTable(speech, quick ? 3 : 15);
   return 0;
 }

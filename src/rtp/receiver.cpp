@@ -3,6 +3,7 @@
 // them before anything is written.
 #include <cstring>
 
+#include "ima_recovery.h"
 #include "plc.h"
 #include "receiver_state.h"
 #include "rtp_math.h"
@@ -29,7 +30,7 @@ constexpr int SamplesPerWord(int t) noexcept {
 ReceiverRecord* Record(void* receiver) noexcept {
   auto* r = static_cast<ReceiverRecord*>(receiver);
   if (r->magic != RECEIVER_MAGIC || r->version != RECEIVER_VERSION) return nullptr;
-  if (!CodecValid(r->codec) || !PlcValid(r->plc)) return nullptr;
+  if (!CodecValid(r->codec) || !PlcValid(r->plc) || !ImaRecoveryValid(r->ima)) return nullptr;
   return r;
 }
 
@@ -65,6 +66,7 @@ ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_ReceiverReset(void* receiver, si
   r.codec = static_cast<int16_t>(t);
   ZELK_VOICE_DecReset(&r.decoder, t);
   PlcReset(r.plc);
+  ImaRecoveryReset(r.ima);
   std::memcpy(receiver, &r, sizeof r);  // the block past the record is left alone
   return ZELK_RTP_OK;
 }
@@ -84,9 +86,15 @@ ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_ReceiveFrame(void* receiver, siz
   if (n == 0) return ZELK_RTP_ERR_FRAME;
   if (pcmCapacity < static_cast<size_t>(n)) return ZELK_RTP_ERR_CAPACITY;
 
+  const bool afterGap = r->plc.lost > 0;
+  if (afterGap && r->codec == IMA_ADPCM) {
+    ImaRecoveryStart(r->ima, r->decoder, frame, r->plc.source + (PLC_HISTORY - 80));
+  }
   int16_t decoded = 0;
   ZELK_VOICE_DecodeFrame(&r->decoder, frame, pcm, r->codec, &decoded);
+  if (r->codec == IMA_ADPCM) ImaRecoveryFrame(r->ima, r->decoder, pcm, n);
   PlcReceive(r->plc, pcm, n);
+  ImaRecoveryTrack(r->ima, pcm, n);
   *sampleCount = static_cast<size_t>(n);
   return ZELK_RTP_OK;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "ima_recovery.h"
 #include "plc.h"
 #include "zelk_voice_rtp.h"
 
@@ -15,15 +16,6 @@ namespace zelk::rtp {
 
 inline constexpr uint32_t RECEIVER_MAGIC = 0x5A52'5852u;  // "RXRZ" in memory
 inline constexpr uint16_t RECEIVER_VERSION = 1;
-
-// What the receiver knows about the IMA ADPCM stream across a gap (frames
-// without a header only): see ima_recovery.h.
-struct ImaRecovery {
-  int32_t offset;   // estimated error of the decoder's predictor, not yet removed
-  int32_t sum;      // sum of the decoded samples since the gap
-  int32_t count;    // how many, 0 when no estimate is running
-  int32_t removed;  // correction removed so far
-};
 
 struct ReceiverRecord {
   uint32_t magic;
