@@ -22,9 +22,11 @@ cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DZELK_REFERENCE_DIGEST="$PWD/build/release/tests/codec_digest"
 cmake --build build/windows -j "$jobs"  # fails on a wrong export table
 
-echo "== export table of build/windows/bin/zelk_voice_engine.dll"
-i686-w64-mingw32-objdump -p build/windows/bin/zelk_voice_engine.dll |
-  sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p;/DLL Name:/p'
+for dll in zelk_voice_engine zelk_voice_rtp; do
+  echo "== export table of build/windows/bin/$dll.dll"
+  i686-w64-mingw32-objdump -p build/windows/bin/$dll.dll |
+    sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p;/DLL Name:/p'
+done
 
 echo "== tests under Wine"
 # Wine's output goes to a file, shown once the run is over.

@@ -295,6 +295,7 @@ void PlcReceive(PlcState& s, int16_t* pcm, int n) noexcept {
   if (s.lost > 0) {
     int len = Overlap(s.pitch) + PLC_JOIN_STEP * ((s.lost - 1) / PLC_PERIOD_STEP);
     if (len > PLC_JOIN_MAX) len = PLC_JOIN_MAX;
+    if (len > n) len = n;  // a short G.711 packet joins within itself
     StartRamp(s, PlcLastSample(s));
     int16_t synthetic[PLC_JOIN_MAX];
     Synthesize(s, synthetic, len);

@@ -85,7 +85,7 @@ int PlcFindPitch(const int16_t* history) noexcept;
 // Plays n samples in place of lost ones, n >= 1, and remembers them.
 void PlcConceal(PlcState& s, int16_t* out, int n) noexcept;
 
-// Takes n >= PLC_JOIN_MAX samples of a good frame: after a gap, cross-fades
+// Takes n >= 1 samples of a good frame: after a gap, cross-fades
 // the continued substitution into their start; then remembers them.
 void PlcReceive(PlcState& s, int16_t* pcm, int n) noexcept;
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ima_recovery.h"
+#include "engine_block.h"
 #include "plc.h"
 #include "receiver_state.h"
 #include "rtp_math.h"
@@ -13,36 +14,30 @@
 namespace zelk::rtp {
 namespace {
 
-constexpr bool CodecValid(int t) noexcept { return t >= G711_ALAW && t <= ADPCM_2BIT; }
-
-constexpr bool FrameSamplesValid(int n) noexcept {
-  return n >= ZELK_VOICE_MIN_SAMPLES && n <= ZELK_VOICE_MAX_SAMPLES &&
-         n % ZELK_VOICE_SAMPLE_STEP == 0;
-}
-
-constexpr int SamplesPerWord(int t) noexcept {
-  return t == IMA_ADPCM ? 4 : (t == ADPCM_2BIT ? 8 : 2);
-}
-
 // The record of a block that ZELK_RTP_ReceiverReset prepared, with every field
 // in range; null for any other block (never reset, reset by another version,
 // or overwritten since).
 ReceiverRecord* Record(void* receiver) noexcept {
   auto* r = static_cast<ReceiverRecord*>(receiver);
   if (r->magic != RECEIVER_MAGIC || r->version != RECEIVER_VERSION) return nullptr;
-  if (!CodecValid(r->codec) || !PlcValid(r->plc) || !ImaRecoveryValid(r->ima)) return nullptr;
+  if (!IsCodecType(r->codec) || !PlcValid(r->plc) || !ImaRecoveryValid(r->ima)) return nullptr;
   return r;
 }
 
-// The samples that a frame of frameBytes bytes carries for the codec, or 0
-// when it is not one of the codec's frames.
+// The samples that a frame of at least frameBytes readable bytes carries for
+// the codec, or 0 when it is not one of the codec's frames.
 int FrameSamples(int codec, const uint16_t* frame, size_t frameBytes) noexcept {
-  if (frameBytes < 4) return 0;
-  if ((frame[0] & 0x0300) != 0x0100) return 0;
-  const int words = frame[1] & 0xFF;
-  if (frameBytes != 4 + 2 * static_cast<size_t>(words)) return 0;
-  const int n = words * SamplesPerWord(codec);
-  return FrameSamplesValid(n) ? n : 0;
+  if (frameBytes < FRAME_HEADER_BYTES) return 0;
+  if ((frame[0] & FRAME_HEADER_MASK) != FRAME_HEADER_WORD) return 0;
+  const size_t words = frame[1] & 0xFFu;
+  if (frameBytes < FRAME_HEADER_BYTES + 2 * words) return 0;
+  const int32_t n = static_cast<int32_t>(words) * SamplesPerFrameWord(codec);
+  return IsFrameSampleCount(n) ? n : 0;
+}
+
+// The last 80 samples played before the current gap.
+const int16_t* BeforeGap(const ReceiverRecord& r) noexcept {
+  return r.plc.source + (PLC_HISTORY - ZELK_VOICE_MIN_SAMPLES);
 }
 
 }  // namespace
@@ -56,8 +51,8 @@ ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_ReceiverReset(void* receiver, si
                                                               int32_t codecType) {
   if (receiver == nullptr) return ZELK_RTP_ERR_NULL_STATE;
   if (receiverSize < ZELK_RTP_RECEIVER_SIZE) return ZELK_RTP_ERR_STATE_SIZE;
-  const int t = LowSigned16(codecType);
-  if (!CodecValid(t)) return ZELK_RTP_ERR_CODEC;
+  if (!IsCodecType(codecType)) return ZELK_RTP_ERR_CODEC;
+  const int t = codecType;
 
   ReceiverRecord r;
   std::memset(&r, 0, sizeof r);
@@ -86,9 +81,8 @@ ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_ReceiveFrame(void* receiver, siz
   if (n == 0) return ZELK_RTP_ERR_FRAME;
   if (pcmCapacity < static_cast<size_t>(n)) return ZELK_RTP_ERR_CAPACITY;
 
-  const bool afterGap = r->plc.lost > 0;
-  if (afterGap && r->codec == IMA_ADPCM) {
-    ImaRecoveryStart(r->ima, r->decoder, frame, r->plc.source + (PLC_HISTORY - 80));
+  if (r->plc.lost > 0 && r->codec == IMA_ADPCM) {
+    ImaRecoveryStart(r->ima, r->decoder, frame, BeforeGap(*r));
   }
   int16_t decoded = 0;
   ZELK_VOICE_DecodeFrame(&r->decoder, frame, pcm, r->codec, &decoded);
@@ -96,6 +90,32 @@ ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_ReceiveFrame(void* receiver, siz
   PlcReceive(r->plc, pcm, n);
   ImaRecoveryTrack(r->ima, pcm, n);
   *sampleCount = static_cast<size_t>(n);
+  return ZELK_RTP_OK;
+}
+
+ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_ReceivePayload(void* receiver, size_t receiverSize,
+                                                               const uint8_t* payload,
+                                                               size_t payloadBytes, int16_t* pcm,
+                                                               size_t pcmCapacity,
+                                                               size_t* sampleCount) {
+  if (receiver == nullptr) return ZELK_RTP_ERR_NULL_STATE;
+  if (payload == nullptr) return ZELK_RTP_ERR_NULL_INPUT;
+  if (pcm == nullptr || sampleCount == nullptr) return ZELK_RTP_ERR_NULL_OUTPUT;
+  if (receiverSize < ZELK_RTP_RECEIVER_SIZE) return ZELK_RTP_ERR_STATE_SIZE;
+  ReceiverRecord* r = Record(receiver);
+  if (r == nullptr) return ZELK_RTP_ERR_NOT_RESET;
+
+  // The payload's own checks (size, DVI4 header, capacity) come first and
+  // leave everything as it was when they fail. DVI4 loads its header into
+  // the decoder, so the stream is exact again from this packet on.
+  size_t n = 0;
+  const uint32_t status = ZELK_RTP_DecodePayload(&r->decoder, payload, payloadBytes, r->codec,
+                                                 pcm, pcmCapacity, &n);
+  if (status != ZELK_RTP_OK) return status;
+  r->ima.active = 0;
+  PlcReceive(r->plc, pcm, static_cast<int>(n));
+  ImaRecoveryTrack(r->ima, pcm, static_cast<int>(n));
+  *sampleCount = n;
   return ZELK_RTP_OK;
 }
 
@@ -107,8 +127,8 @@ ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_ConcealLoss(void* receiver, size
   if (receiverSize < ZELK_RTP_RECEIVER_SIZE) return ZELK_RTP_ERR_STATE_SIZE;
   ReceiverRecord* r = Record(receiver);
   if (r == nullptr) return ZELK_RTP_ERR_NOT_RESET;
-  const int n = LowSigned16(sampleCount);
-  if (n < 1 || n > ZELK_VOICE_MAX_SAMPLES) return ZELK_RTP_ERR_SAMPLES;
+  if (sampleCount < 1 || sampleCount > ZELK_VOICE_MAX_SAMPLES) return ZELK_RTP_ERR_SAMPLES;
+  const int n = sampleCount;
   if (pcmCapacity < static_cast<size_t>(n)) return ZELK_RTP_ERR_CAPACITY;
 
   PlcConceal(r->plc, pcm, n);

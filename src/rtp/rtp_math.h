@@ -19,10 +19,6 @@ constexpr int16_t Saturate16(int32_t v) noexcept {
   return static_cast<int16_t>(Clamp(v, -32768, 32767));
 }
 
-// The low 16 bits of a 32-bit argument, taken as a signed number, as the
-// engine reads its codec-type arguments.
-constexpr int16_t LowSigned16(int32_t v) noexcept { return static_cast<int16_t>(v); }
-
 // a * (1 - w) + b * w for a weight w in Q15 (0..32768), rounded to nearest.
 // |a|, |b| <= 65536 keeps every product and the sum inside 32 bits.
 constexpr int32_t MixQ15(int32_t a, int32_t b, int32_t w) noexcept {
