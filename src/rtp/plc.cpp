@@ -285,6 +285,15 @@ int PlcFindPitch(const int16_t* history) noexcept {
   return pitch;
 }
 
+void PlcRecent(const PlcState& s, int back, int n, int16_t* out) noexcept {
+  int at = s.oldest + PLC_HISTORY - back;
+  if (at >= PLC_HISTORY) at -= PLC_HISTORY;
+  for (int i = 0; i < n; ++i) {
+    out[i] = s.history[at];
+    if (++at == PLC_HISTORY) at = 0;
+  }
+}
+
 void PlcConceal(PlcState& s, int16_t* out, int n) noexcept {
   if (s.lost == 0) StartGap(s);
   Synthesize(s, out, n);

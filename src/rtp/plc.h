@@ -89,6 +89,10 @@ void PlcConceal(PlcState& s, int16_t* out, int n) noexcept;
 // the continued substitution into their start; then remembers them.
 void PlcReceive(PlcState& s, int16_t* pcm, int n) noexcept;
 
+// n samples played, the first of them `back` samples before the end
+// (n <= back <= PLC_HISTORY).
+void PlcRecent(const PlcState& s, int back, int n, int16_t* out) noexcept;
+
 // The last sample played.
 inline int16_t PlcLastSample(const PlcState& s) noexcept {
   return s.history[s.oldest == 0 ? PLC_HISTORY - 1 : s.oldest - 1];

@@ -3,8 +3,9 @@
 // them before anything is written.
 #include <cstring>
 
-#include "ima_recovery.h"
+#include "adpcm2_recovery.h"
 #include "engine_block.h"
+#include "ima_recovery.h"
 #include "plc.h"
 #include "receiver_state.h"
 #include "rtp_math.h"
@@ -21,6 +22,7 @@ ReceiverRecord* Record(void* receiver) noexcept {
   auto* r = static_cast<ReceiverRecord*>(receiver);
   if (r->magic != RECEIVER_MAGIC || r->version != RECEIVER_VERSION) return nullptr;
   if (!IsCodecType(r->codec) || !PlcValid(r->plc) || !ImaRecoveryValid(r->ima)) return nullptr;
+  if (r->adpcm2Pending < 0 || r->adpcm2Pending >= ZELK_VOICE_MIN_SAMPLES) return nullptr;
   return r;
 }
 
@@ -84,6 +86,9 @@ ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_ReceiveFrame(void* receiver, siz
   if (r->plc.lost > 0 && r->codec == IMA_ADPCM) {
     ImaRecoveryStart(r->ima, r->decoder, frame, BeforeGap(*r));
   }
+  if (r->plc.lost > 0 && r->codec == ADPCM_2BIT) {
+    Adpcm2RecoveryFinish(r->decoder, r->plc, r->adpcm2Pending);
+  }
   int16_t decoded = 0;
   ZELK_VOICE_DecodeFrame(&r->decoder, frame, pcm, r->codec, &decoded);
   if (r->codec == IMA_ADPCM) ImaRecoveryFrame(r->ima, r->decoder, pcm, n);
@@ -109,10 +114,11 @@ ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_ReceivePayload(void* receiver, s
   // leave everything as it was when they fail. DVI4 loads its header into
   // the decoder, so the stream is exact again from this packet on.
   size_t n = 0;
-  const uint32_t status = ZELK_RTP_DecodePayload(&r->decoder, payload, payloadBytes, r->codec,
-                                                 pcm, pcmCapacity, &n);
+  const uint32_t status =
+      ZELK_RTP_DecodePayload(&r->decoder, payload, payloadBytes, r->codec, pcm, pcmCapacity, &n);
   if (status != ZELK_RTP_OK) return status;
   r->ima.active = 0;
+  r->adpcm2Pending = 0;
   PlcReceive(r->plc, pcm, static_cast<int>(n));
   ImaRecoveryTrack(r->ima, pcm, static_cast<int>(n));
   *sampleCount = n;
@@ -132,6 +138,7 @@ ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_ConcealLoss(void* receiver, size
   if (pcmCapacity < static_cast<size_t>(n)) return ZELK_RTP_ERR_CAPACITY;
 
   PlcConceal(r->plc, pcm, n);
+  if (r->codec == ADPCM_2BIT) Adpcm2RecoveryConceal(r->decoder, r->plc, n, r->adpcm2Pending);
   return ZELK_RTP_OK;
 }
 

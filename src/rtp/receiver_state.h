@@ -23,6 +23,7 @@ struct ReceiverRecord {
   int16_t codec;            // G711_ALAW .. ADPCM_2BIT
   VoiceCodecState decoder;  // the engine decoder's block
   ImaRecovery ima;
+  int32_t adpcm2Pending;  // concealed two-bit samples not yet run through the encoder, 0..79
   PlcState plc;
 };
 
