@@ -13,10 +13,14 @@ constexpr int IMA_MAX_INDEX = 88;
 #define WL 1
 #define WI 0
 #endif
-constexpr int LEVEL_SAMPLES = 80;    // 10 ms on either side of the gap
-constexpr int32_t MEAN_SPAN = 8192;  // the long-term mean forgets over about a second
-constexpr int64_t SUM_LIMIT = int64_t{1} << 40;
+constexpr int LEVEL_SAMPLES = 80;                // 10 ms on either side of the gap
+constexpr int32_t MEAN_SPAN = 8192;              // the long-term mean forgets over about a second
+constexpr int64_t SUM_LIMIT = int64_t{1} << 36;  // (16000 + 480) * (32768 + 2^17) < 2^32
 constexpr int32_t REMOVED_LIMIT = 1 << 17;
+
+constexpr int64_t Clamp64(int64_t v, int64_t lo, int64_t hi) noexcept {
+  return v < lo ? lo : (v > hi ? hi : v);
+}
 
 // The documented record at the start of an IMA ADPCM state block.
 void LoadIma(const VoiceCodecState& s, int16_t& predictor, int8_t& index) noexcept {
@@ -114,7 +118,8 @@ void ImaRecoveryFrame(ImaRecovery& r, VoiceCodecState& decoder, int16_t* pcm, in
   // The predictor's error: what the samples since the gap average above the
   // stream's mean, in whole units.
   const int64_t errorQ8 = (r.sum * 256) / r.decoded - r.gapMeanQ8;
-  const auto error = static_cast<int32_t>((errorQ8 + 128) >> 8);
+  const auto error =
+      static_cast<int32_t>(Clamp64((errorQ8 + 128) >> 8, -REMOVED_LIMIT, REMOVED_LIMIT));
   int16_t predictor;
   int8_t index;
   LoadIma(decoder, predictor, index);

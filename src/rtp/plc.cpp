@@ -28,7 +28,10 @@ constexpr int32_t SmoothWeight(int i, int len) noexcept {
 // Appends n samples to the history ring, over its oldest ones.
 void Remember(PlcState& s, const int16_t* pcm, int n) noexcept {
   if (n > PLC_HISTORY) {
-    pcm += n - PLC_HISTORY;
+    // Only the last PLC_HISTORY samples stay, where writing all n would put them.
+    const int skip = n - PLC_HISTORY;
+    pcm += skip;
+    s.oldest = static_cast<int16_t>((s.oldest + skip) % PLC_HISTORY);
     n = PLC_HISTORY;
   }
   const int first = Min(n, PLC_HISTORY - s.oldest);
