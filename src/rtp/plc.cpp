@@ -319,4 +319,9 @@ void PlcReceive(PlcState& s, int16_t* pcm, int n) noexcept {
   Remember(s, pcm, n);
 }
 
+void PlcResume(PlcState& s, const int16_t* pcm, int n) noexcept {
+  s.lost = 0;
+  Remember(s, pcm, n);
+}
+
 }  // namespace zelk::rtp

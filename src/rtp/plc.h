@@ -89,6 +89,12 @@ void PlcConceal(PlcState& s, int16_t* out, int n) noexcept;
 // the continued substitution into their start; then remembers them.
 void PlcReceive(PlcState& s, int16_t* pcm, int n) noexcept;
 
+// Takes n >= 1 samples of a good frame that must be played exactly as they
+// are (a DVI4 packet, which carries the coder's state and so is the sender's
+// signal from its first sample): ends any gap without a join, then remembers
+// them.
+void PlcResume(PlcState& s, const int16_t* pcm, int n) noexcept;
+
 // n samples played, the first of them `back` samples before the end
 // (n <= back <= PLC_HISTORY).
 void PlcRecent(const PlcState& s, int back, int n, int16_t* out) noexcept;

@@ -112,14 +112,20 @@ ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_ReceivePayload(void* receiver, s
 
   // The payload's own checks (size, DVI4 header, capacity) come first and
   // leave everything as it was when they fail. DVI4 loads its header into
-  // the decoder, so the stream is exact again from this packet on.
+  // the decoder, so the stream is exact again from this packet on: its
+  // samples are played as they are, with no join that would blend them with
+  // the concealment.
   size_t n = 0;
   const uint32_t status =
       ZELK_RTP_DecodePayload(&r->decoder, payload, payloadBytes, r->codec, pcm, pcmCapacity, &n);
   if (status != ZELK_RTP_OK) return status;
   r->ima.active = 0;
   r->adpcm2Pending = 0;
-  PlcReceive(r->plc, pcm, static_cast<int>(n));
+  if (r->codec == IMA_ADPCM) {
+    PlcResume(r->plc, pcm, static_cast<int>(n));
+  } else {
+    PlcReceive(r->plc, pcm, static_cast<int>(n));
+  }
   ImaRecoveryTrack(r->ima, pcm, static_cast<int>(n));
   *sampleCount = n;
   return ZELK_RTP_OK;
