@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config clang-format
           libgtest-dev libgmock-dev libbenchmark-dev libspandsp-dev
           libsndfile1-dev libsoxr-dev libcli11-dev libfmt-dev
-          python3 codec2-examples)  # audioop as a peer; speech recordings for the tests
+          python3 codec2-examples   # audioop as a peer; speech recordings for the tests
+          pocketsphinx-testdata)    # more voices for the concealment quality program
 if [[ "${1:-}" == "--all" ]]; then
   packages+=(clang libclang-rt-14-dev g++-mingw-w64-i686 binutils-mingw-w64-i686
              g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine32 wine64)
