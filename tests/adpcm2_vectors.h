@@ -5,10 +5,13 @@
 //   "ZA2V", u16 case count, then per case:
 //     u8 name length, name, u16 frame count, then per frame:
 //       u16 n, n x i16 PCM in, (2 + n / 8) x u16 frame words, n x i16 PCM decoded
+// The frame words are the frame's own bytes, and VectorFrame::frame holds
+// them as they lie in memory (little-endian words whatever the host).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -44,6 +47,14 @@ struct Reader {
     const uint32_t lo = Byte();
     return static_cast<uint16_t>(lo | (Byte() << 8));
   }
+  // Two bytes as they come, for a word of a frame.
+  uint16_t FrameWord() {
+    const unsigned char b[2] = {static_cast<unsigned char>(Byte()),
+                                static_cast<unsigned char>(Byte())};
+    uint16_t w;
+    std::memcpy(&w, b, 2);
+    return w;
+  }
 };
 }  // namespace vector_io
 
@@ -57,7 +68,11 @@ inline std::vector<uint8_t> SerializeVectors(const std::vector<VectorCase>& case
     for (const VectorFrame& f : c.frames) {
       vector_io::Put16(out, static_cast<uint32_t>(f.pcm.size()));
       for (int16_t s : f.pcm) vector_io::Put16(out, static_cast<uint16_t>(s));
-      for (uint16_t w : f.frame) vector_io::Put16(out, w);
+      for (uint16_t w : f.frame) {
+        unsigned char b[2];
+        std::memcpy(b, &w, 2);
+        out.insert(out.end(), b, b + 2);
+      }
       for (int16_t s : f.decoded) vector_io::Put16(out, static_cast<uint16_t>(s));
     }
   }
@@ -77,7 +92,7 @@ inline std::vector<VectorCase> ParseVectors(const std::vector<uint8_t>& in) {
       const uint16_t n = r.U16();
       if (n > 480) return {};
       for (uint16_t k = 0; k < n; ++k) f.pcm.push_back(static_cast<int16_t>(r.U16()));
-      for (int k = 0; k < 2 + n / 8; ++k) f.frame.push_back(r.U16());
+      for (int k = 0; k < 2 + n / 8; ++k) f.frame.push_back(r.FrameWord());
       for (uint16_t k = 0; k < n; ++k) f.decoded.push_back(static_cast<int16_t>(r.U16()));
     }
   }
