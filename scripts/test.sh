@@ -22,7 +22,7 @@ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build/sanitize -j "$jobs"
 ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
 
-scripts/ci-windows.sh  # the 32-bit DLL, cross-built, its tests under Wine
+scripts/ci-windows.sh  # the 32-bit and x64 DLLs, cross-built, their tests under Wine
 scripts/ci-cross.sh    # big-endian s390x and aarch64, cross-built, their tests under qemu
 scripts/ci-fuzz.sh     # bounded libFuzzer run of every fuzz target
 scripts/ci-tsan.sh     # thread stress test under ThreadSanitizer
@@ -31,8 +31,8 @@ scripts/ci-tsan.sh     # thread stress test under ThreadSanitizer
 # line means every test of every build passed.
 count_tests() { ctest --test-dir "$1" -N | sed -n 's/^Total Tests: //p'; }
 total=$(($(count_tests build/release) + $(count_tests build/sanitize) + $(count_tests build/windows) +
-  $(count_tests build/s390x) + $(count_tests build/aarch64) + 4))
-echo "== all builds: release, sanitizers, Windows under Wine, s390x and aarch64 under qemu," \
-  "3 fuzz targets, ThreadSanitizer"
+  $(count_tests build/windows64) + $(count_tests build/s390x) + $(count_tests build/aarch64) + 5))
+echo "== all builds: release, sanitizers, Windows x86 and x64 under Wine, s390x and aarch64 under" \
+  "qemu, 4 fuzz targets, ThreadSanitizer"
 echo "ci: $total passed, 0 failed"
 
