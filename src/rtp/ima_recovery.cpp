@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "engine_block.h"
 #include "rtp_math.h"
 
 namespace zelk::rtp {
@@ -76,8 +77,8 @@ void ImaRecoveryStart(ImaRecovery& r, VoiceCodecState& decoder, const uint16_t* 
 
   // The frame's first 10 ms as a frame of their own, decoded with every index.
   uint16_t head[2 + LEVEL_SAMPLES / 4];
-  head[0] = 0x0100;
-  head[1] = LEVEL_SAMPLES / 4;
+  StoreFrameWord(head, 0x0100);
+  StoreFrameWord(head + 1, LEVEL_SAMPLES / 4);
   std::memcpy(head + 2, frame + 2, sizeof head - 2 * sizeof(uint16_t));
   const int32_t target = Log2Q8(Spread(before, LEVEL_SAMPLES));
   int best = current;

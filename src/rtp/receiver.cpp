@@ -30,8 +30,8 @@ ReceiverRecord* Record(void* receiver) noexcept {
 // the codec, or 0 when it is not one of the codec's frames.
 int FrameSamples(int codec, const uint16_t* frame, size_t frameBytes) noexcept {
   if (frameBytes < FRAME_HEADER_BYTES) return 0;
-  if ((frame[0] & FRAME_HEADER_MASK) != FRAME_HEADER_WORD) return 0;
-  const size_t words = frame[1] & 0xFFu;
+  if ((LoadFrameWord(frame) & FRAME_HEADER_MASK) != FRAME_HEADER_WORD) return 0;
+  const size_t words = LoadFrameWord(frame + 1) & 0xFFu;
   if (frameBytes < FRAME_HEADER_BYTES + 2 * words) return 0;
   const int32_t n = static_cast<int32_t>(words) * SamplesPerFrameWord(codec);
   return IsFrameSampleCount(n) ? n : 0;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "frame_bytes.h"
 #include "rtp_test_support.h"
 
 namespace {
@@ -77,7 +78,7 @@ Stream EncodeFrames(const std::vector<int16_t>& pcm, int32_t codec, int32_t n) {
   for (size_t at = 0; at + static_cast<size_t>(n) <= pcm.size(); at += static_cast<size_t>(n)) {
     uint16_t frame[ZELK_VOICE_MAX_FRAME_WORDS];
     EXPECT_EQ(ZELK_VOICE_EncodeFrame(&enc, &pcm[at], frame, n, codec), VOICE_OK);
-    s.frames.emplace_back(frame, frame + 2 + (frame[1] & 0xFF));
+    s.frames.emplace_back(frame, frame + 2 + (zelk::testing::LoadWireWord(&frame[1]) & 0xFF));
     int16_t out[ZELK_VOICE_MAX_SAMPLES], count = 0;
     EXPECT_EQ(ZELK_VOICE_DecodeFrame(&dec, frame, out, codec, &count), VOICE_OK);
     s.decoded.insert(s.decoded.end(), out, out + count);
@@ -406,7 +407,9 @@ TEST(Concealment, AnyFrameSizeAndMixedSizesKeepTheBlockInBounds) {
       if (rng() % 3 == 0) {
         Conceal(rx, static_cast<int32_t>(1 + rng() % 480));
       } else {
-        const auto pcm = Receive(rx, std::vector<uint16_t>(frame, frame + 2 + (frame[1] & 0xFF)));
+        const auto pcm =
+            Receive(rx, std::vector<uint16_t>(
+                            frame, frame + 2 + (zelk::testing::LoadWireWord(&frame[1]) & 0xFF)));
         ASSERT_EQ(pcm.size(), static_cast<size_t>(n));
       }
     }
@@ -590,13 +593,13 @@ TEST(ReceiverRefuses, FrameArguments) {
     EXPECT_EQ(ReceiveFrameRaw(t, frame.data(), bytes - 1), ZELK_RTP_ERR_FRAME);
     for (uint16_t header : {0x0000, 0x0200, 0x0300, 0xFE00}) {
       std::vector<uint16_t> bad = frame;
-      bad[0] = header;
+      zelk::testing::StoreWireWord(&bad[0], header);
       EXPECT_EQ(ReceiveFrameRaw(t, bad.data(), bytes), ZELK_RTP_ERR_FRAME) << header;
     }
     for (uint16_t length : {0, 1, 7, 241, 255}) {
       std::vector<uint16_t> bad = frame;
       bad.resize(2 + 255);
-      bad[1] = length;
+      zelk::testing::StoreWireWord(&bad[1], length);
       EXPECT_EQ(ReceiveFrameRaw(t, bad.data(), 2 * bad.size()), ZELK_RTP_ERR_FRAME) << length;
     }
     // Room for one sample less than the frame holds.
@@ -605,8 +608,9 @@ TEST(ReceiverRefuses, FrameArguments) {
     // What the engine ignores is ignored here too: other header bits, the
     // length word's high byte, bytes past the frame.
     std::vector<uint16_t> odd = frame;
-    odd[0] = 0xFD01;
-    odd[1] = static_cast<uint16_t>(odd[1] | 0x3300);
+    zelk::testing::StoreWireWord(&odd[0], 0xFD01);
+    zelk::testing::StoreWireWord(
+        &odd[1], static_cast<uint16_t>(zelk::testing::LoadWireWord(&odd[1]) | 0x3300));
     odd.push_back(0xBEEF);
     EXPECT_EQ(ReceiveFrameRaw(t, odd.data(), 2 * odd.size()), ZELK_RTP_OK);
     EXPECT_EQ(t.count, 160u);
