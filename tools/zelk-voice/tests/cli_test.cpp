@@ -287,7 +287,7 @@ std::vector<BadCase> BadCases() {
        {"encode", "-c", "ima", "x.wav", "-o", "out.wav"},
        "only A-law and \u00b5-law have a WAV form",
        2},
-      {"unknown codec", pcmWav, {"encode", "-c", "gsm", "x.wav", "-o", "out.zvf"}, "gsm not in", 2},
+      {"unknown codec", pcmWav, {"encode", "-c", "gsm", "x.wav", "-o", "out.zvf"}, "unknown codec 'gsm'", 2},
       {"frame size not 10..60 ms",
        pcmWav,
        {"encode", "-c", "ulaw", "--frame", "25", "x.wav", "-o", "out.zvf"},
