@@ -116,9 +116,7 @@ AudioReader::AudioReader(const std::string& path, const ReadSpec& spec) : spec_(
   if (declaredFrames_ && (info_.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG) {
     frames_ = ConvertedFrames(*declaredFrames_, info_.samplerate, spec.rate);
     if (*frames_ == 0) {
-      throw Failure(fmt::format("{}: too short: {} sample{} at {} Hz give no sample at {} Hz",
-                                Name(), *declaredFrames_, *declaredFrames_ == 1 ? "" : "s",
-                                info_.samplerate, spec.rate));
+      throw Failure(TooShort(Name(), *declaredFrames_, info_.samplerate, spec.rate));
     }
   }
 
@@ -147,9 +145,7 @@ void AudioReader::FinishInput() {
   }
   converter_->Finish(pending_);
   if (framesDelivered_ + pending_.size() / static_cast<size_t>(outChannels_) == 0) {
-    throw Failure(fmt::format("{}: too short: {} sample{} at {} Hz give no sample at {} Hz", Name(),
-                              framesRead_, framesRead_ == 1 ? "" : "s", info_.samplerate,
-                              spec_.rate));
+    throw Failure(TooShort(Name(), framesRead_, info_.samplerate, spec_.rate));
   }
 }
 
@@ -198,8 +194,8 @@ size_t AudioReader::Read(std::span<int16_t> out) {
                 out.begin() + static_cast<std::ptrdiff_t>(done * channels));
     pendingUsed_ += n * channels;
     done += n;
+    framesDelivered_ += n;
   }
-  framesDelivered_ += done;
   return done;
 }
 

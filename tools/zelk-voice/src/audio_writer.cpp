@@ -46,6 +46,11 @@ OutputFormat PcmFormatFor(const std::string& type, bool toStdout, const std::str
   if (t == "raw" || t == "pcm") return {Container::kRaw, 0, "raw"};
   const int major = MajorFormatForExtension(t);
   if (major == 0) throw UsageFailure(fmt::format("{}: no audio format for this extension", what));
+  if (major == SF_FORMAT_SD2) {
+    // libsndfile puts an SD2 file's header into a second file, "._NAME",
+    // which cannot be written under a temporary name and renamed with it.
+    throw UsageFailure(fmt::format("{}: Sound Designer II files are not offered", what));
+  }
   if (toStdout) {
     throw UsageFailure(fmt::format(
         "{}: {} cannot be written to standard output as it goes; use -t wav, au or raw", what, t));
@@ -185,11 +190,12 @@ void PcmWriter::Finish() {
       throw Failure(fmt::format("{}: write failed: {}", Name(), sf_error_number(status)));
     }
   } else if (promised_ != frames_ && format_.container != Container::kRaw) {
-    if (!out_.CanSeek()) {
+    // Without a promise a stream's header says "until the end", which is true.
+    if (!out_.CanSeek() && promised_) {
       throw Failure(fmt::format("{}: wrote {} frames where the header promised {}", Name(), frames_,
                                 promised_.value_or(0)));
     }
-    out_.WriteAt(0, Header(frames_));
+    if (out_.CanSeek()) out_.WriteAt(0, Header(frames_));
   }
   out_.Commit();
 }
@@ -243,11 +249,13 @@ void CodeWriter::WriteFrame(std::span<const uint8_t> frame, size_t samples) {
 void CodeWriter::Finish() {
   const bool known = promised_.has_value();
   if (promised_ != samples_ && format_.container != Container::kRaw) {
-    if (!out_.CanSeek()) {
+    // Without a promise a stream's header says "until the end", which is true;
+    // a .zvf stream without one went to a spool file, which can seek.
+    if (!out_.CanSeek() && promised_) {
       throw Failure(fmt::format("{}: wrote {} samples where the header promised {}", Name(),
                                 samples_, promised_.value_or(0)));
     }
-    out_.WriteAt(0, Header(samples_));
+    if (out_.CanSeek()) out_.WriteAt(0, Header(samples_));
   }
   // A RIFF chunk of odd length is followed by a pad byte, except in a WAV
   // streamed without a length, whose reader takes everything to the end.

@@ -71,8 +71,7 @@ int RunDecode(const DecodeOptions& o, bool quiet) {
     if (reader.Samples()) {
       frames = ConvertedFrames(*reader.Samples(), reader.Rate(), rate);
       if (*frames == 0) {
-        throw Failure(fmt::format("{}: too short: {} samples at {} Hz give no sample at {} Hz",
-                                  reader.Name(), *reader.Samples(), reader.Rate(), rate));
+        throw Failure(TooShort(reader.Name(), *reader.Samples(), reader.Rate(), rate));
       }
     }
     RateConverter converter(reader.Rate(), rate, 1);

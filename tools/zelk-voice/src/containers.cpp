@@ -18,6 +18,7 @@ namespace {
 constexpr uint32_t UNKNOWN_32 = 0xFFFFFFFF;
 // What sox writes into a WAV header when it cannot seek back to fill it in.
 constexpr uint32_t SOX_UNKNOWN_32 = 0x7FFFF000;
+constexpr uint32_t AU_HEADER_BYTES = 32;
 
 void PutLe(std::vector<uint8_t>& out, uint64_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -188,7 +189,10 @@ std::vector<uint8_t> WavHeader(uint16_t formatTag, int channels, int rate, int b
   const uint32_t blockAlign = static_cast<uint32_t>(channels * bitsPerSample / 8);
   const uint32_t fmtBytes = pcm ? 16 : 18;
   const uint32_t headerBytes = 12 + 8 + fmtBytes + (pcm ? 0 : 12) + 8;
-  uint32_t dataBytes = UNKNOWN_32, riffBytes = UNKNOWN_32, factFrames = UNKNOWN_32;
+  // Unknown lengths as sox writes them, which sox, ffmpeg and libsndfile all
+  // read to the end of the stream (0xFFFFFFFF makes sox warn).
+  uint32_t dataBytes = SOX_UNKNOWN_32, riffBytes = SOX_UNKNOWN_32 + headerBytes - 8,
+           factFrames = UNKNOWN_32;
   if (frames) {
     const uint64_t bytes = *frames * blockAlign;
     dataBytes = static_cast<uint32_t>(bytes);
@@ -222,11 +226,12 @@ std::vector<uint8_t> AuHeader(uint32_t encoding, int channels, int rate,
                               std::optional<uint64_t> dataBytes) {
   std::vector<uint8_t> h;
   PutId(h, ".snd");
-  PutBe(h, 24, 4);
+  PutBe(h, AU_HEADER_BYTES, 4);
   PutBe(h, dataBytes ? static_cast<uint32_t>(*dataBytes) : UNKNOWN_32, 4);
   PutBe(h, encoding, 4);
   PutBe(h, static_cast<uint64_t>(rate), 4);
   PutBe(h, static_cast<uint64_t>(channels), 4);
+  h.resize(AU_HEADER_BYTES);  // an empty annotation: readers want at least 4 bytes of it
   return h;
 }
 

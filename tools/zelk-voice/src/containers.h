@@ -19,13 +19,13 @@ inline constexpr uint32_t AU_PCM16 = 3;
 inline constexpr uint32_t AU_ALAW = 27;
 
 // A WAV header for `frames` frames of `bitsPerSample`-bit samples, or with
-// the sizes left at 0xFFFFFFFF ("until the end of the stream") when the count
-// is not known. Non-PCM formats get the 18-byte format chunk and the fact
+// the sizes at the placeholder 0x7FFFF000 ("until the end of the stream")
+// when the count is not known. Non-PCM formats get the 18-byte format chunk and the fact
 // chunk they require. Its length depends only on the format tag.
 std::vector<uint8_t> WavHeader(uint16_t formatTag, int channels, int rate, int bitsPerSample,
                                std::optional<uint64_t> frames);
 
-// An AU header (big-endian, data at byte 24) with the data size, or
+// An AU header (big-endian, data at byte 32) with the data size, or
 // 0xFFFFFFFF, AU's own "unknown", when it is not known.
 std::vector<uint8_t> AuHeader(uint32_t encoding, int channels, int rate,
                               std::optional<uint64_t> dataBytes);

@@ -23,6 +23,12 @@ uint64_t ConvertedFrames(uint64_t inputFrames, int fromRate, int toRate) {
   return inputFrames / from * to + (inputFrames % from * to + from / 2) / from;
 }
 
+std::string TooShort(const std::string& name, uint64_t inputFrames, int fromRate, int toRate) {
+  return fmt::format("{}: too short: {} sample{} at {} Hz give{} no sample at {} Hz", name,
+                     inputFrames, inputFrames == 1 ? "" : "s", fromRate,
+                     inputFrames == 1 ? "s" : "", toRate);
+}
+
 RateConverter::RateConverter(int fromRate, int toRate, int channels)
     : fromRate_(fromRate), toRate_(toRate), channels_(channels) {
   if (fromRate == toRate) return;

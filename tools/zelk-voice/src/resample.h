@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 struct soxr;
@@ -21,6 +22,9 @@ struct ClipStats {
 // Frames that n input frames give at the new rate: n * to / from, rounded to
 // the nearest. A stream converted by RateConverter has exactly this length.
 uint64_t ConvertedFrames(uint64_t inputFrames, int fromRate, int toRate);
+
+// "NAME: too short: 1 sample at 48000 Hz gives no sample at 8000 Hz"
+std::string TooShort(const std::string& name, uint64_t inputFrames, int fromRate, int toRate);
 
 // Takes interleaved samples scaled to +-1.0 (16-bit full scale is 32768) at
 // `fromRate`, and delivers them at `toRate` as 16-bit samples. With equal
