@@ -58,7 +58,6 @@ class CodedReader {
   SF_INFO info_{};
   std::unique_ptr<FrameDecoder> decoder_;
   uint64_t samplesRead_ = 0;  // codes or stream samples so far
-  uint64_t dataStart_ = 0;
   std::vector<std::string> warnings_;
 };
 

@@ -37,7 +37,6 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   const std::string& Path() const { return name_; }  // the name for messages
-  bool IsStdout() const { return stdout_; }
   bool CanSeek() const { return seekable_; }  // WriteAt works
 
   void Write(std::span<const uint8_t> bytes);                     // buffered
