@@ -115,10 +115,11 @@ int main(int argc, char** argv) {
     std::string name = argv[f];
     name = name.substr(name.find_last_of('/') + 1);
     if (first > 0) {
-      std::printf("%-28s %8.1f %12s %10ld\n", name.c_str(), static_cast<double>(x.size()) / 8000.0, "none", 0L);
+      std::printf("%-28s %8.1f %12s %10ld\n", name.c_str(), static_cast<double>(x.size()) / 8000.0,
+                  "none", 0L);
     } else {
-      std::printf("%-28s %8.1f %8.1f dBFS %10ld\n", name.c_str(), static_cast<double>(x.size()) / 8000.0, first,
-                  atFullScale);
+      std::printf("%-28s %8.1f %8.1f dBFS %10ld\n", name.c_str(),
+                  static_cast<double>(x.size()) / 8000.0, first, atFullScale);
       lowest = std::min(lowest, first);
     }
   }

@@ -37,7 +37,7 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   const std::string& Path() const { return name_; }  // the name for messages
-  bool CanSeek() const { return seekable_; }  // WriteAt works
+  bool CanSeek() const { return seekable_; }         // WriteAt works
 
   void Write(std::span<const uint8_t> bytes);                     // buffered
   void WriteAt(uint64_t offset, std::span<const uint8_t> bytes);  // needs CanSeek()
