@@ -11,7 +11,6 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <memory>
 
 #include "audio_reader.h"
 #include "audio_writer.h"
@@ -213,7 +212,7 @@ class LossMeter {
   uint64_t burst_ = 0;
 };
 
-struct Run {
+struct Result {
   const ConcealOptions& o;
   const Codec& codec;
   const LossSpec& spec;
@@ -231,7 +230,7 @@ std::string Plural(uint64_t n, const char* word) {
   return fmt::format("{} {}{}", n, word, n == 1 ? "" : "s");
 }
 
-std::string Table(const Run& r) {
+std::string Table(const Result& r) {
   const Figures& f = r.f;
   const bool any = f.lostFrames > 0;
   const auto lostDb = [&](double v) { return any ? DbText(v) : std::string("-"); };
@@ -260,7 +259,7 @@ std::string Table(const Run& r) {
   return t;
 }
 
-std::string Csv(const Run& r) {
+std::string Csv(const Result& r) {
   const Figures& f = r.f;
   const bool any = f.lostFrames > 0;
   const auto lostDb = [&](double v) { return any ? DbText(v, 3) : std::string("-"); };
@@ -282,7 +281,7 @@ std::string JsonNumber(double v, bool defined = true) {
   return defined && std::isfinite(v) ? fmt::format("{:.3f}", v) : "null";
 }
 
-std::string Json(const Run& r) {
+std::string Json(const Result& r) {
   const Figures& f = r.f;
   const bool any = f.lostFrames > 0;
   return fmt::format(
@@ -364,8 +363,8 @@ int RunConceal(const ConcealOptions& o, bool quiet) {
   // The table is the result: on standard output, or beside the audio on
   // stderr, where -q silences it as it silences every summary.
   if (toStdout && quiet) return 0;
-  const Run run{o, codec, spec, DisplayName(o.input), outputName, figures};
-  const std::string text = o.json ? Json(run) : o.csv ? Csv(run) : Table(run);
+  const Result result{o, codec, spec, DisplayName(o.input), outputName, figures};
+  const std::string text = o.json ? Json(result) : o.csv ? Csv(result) : Table(result);
   fmt::print(toStdout ? stderr : stdout, "{}\n", text);
   return 0;
 }

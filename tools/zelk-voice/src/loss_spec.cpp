@@ -117,7 +117,8 @@ class Parser {
     std::sort(spec.ranges.begin(), spec.ranges.end());
     std::vector<std::pair<uint64_t, uint64_t>> merged;
     for (const auto& r : spec.ranges) {
-      if (!merged.empty() && r.first <= merged.back().second + 1) {
+      if (!merged.empty() &&
+          (r.first <= merged.back().second || r.first - 1 == merged.back().second)) {
         merged.back().second = std::max(merged.back().second, r.second);
       } else {
         merged.push_back(r);
