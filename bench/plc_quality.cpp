@@ -14,14 +14,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <complex>
 #include <cstdio>
 #include <cstring>
-#include <numbers>
-#include <random>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "concealment_measures.h"
+#include "loss_models.h"
 #include "plc_peer.h"
 #include "speech_corpus.h"
 #include "zelk_voice_engine.h"
@@ -66,26 +66,18 @@ Stream Encode(const std::vector<int16_t>& pcm, int codec) {
 using LossMask = std::vector<bool>;  // true: the frame is lost
 
 LossMask RandomLoss(size_t frames, double rate, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::bernoulli_distribution lose(rate);
+  zelk::quality::RandomLoss model(rate, seed);
   LossMask m(frames);
-  for (size_t f = 0; f < frames; ++f) m[f] = lose(rng);
+  for (size_t f = 0; f < frames; ++f) m[f] = model.Next();
   return m;
 }
 
 // A two-state (Gilbert) model: losses come in bursts of mean length
 // meanBurst, and the stationary loss rate is rate.
 LossMask BurstyLoss(size_t frames, double rate, double meanBurst, uint32_t seed) {
-  std::mt19937 rng(seed);
-  const double leave = 1.0 / meanBurst;              // bad -> good
-  const double enter = leave * rate / (1.0 - rate);  // good -> bad
-  std::uniform_real_distribution<double> u(0.0, 1.0);
+  zelk::quality::GilbertLoss model(rate, meanBurst, seed);
   LossMask m(frames);
-  bool bad = false;
-  for (size_t f = 0; f < frames; ++f) {
-    bad = bad ? u(rng) >= leave : u(rng) < enter;
-    m[f] = bad;
-  }
+  for (size_t f = 0; f < frames; ++f) m[f] = model.Next();
   return m;
 }
 
@@ -153,83 +145,26 @@ std::vector<int16_t> Spandsp(const Stream& s, const LossMask& lost) {
 
 // --- measures ----------------------------------------------------------------
 
-constexpr int FFT_SIZE = 256;
-
-void Fft(std::vector<std::complex<double>>& a) {
-  const size_t n = a.size();
-  for (size_t i = 1, j = 0; i < n; ++i) {
-    size_t bit = n >> 1;
-    for (; j & bit; bit >>= 1) j ^= bit;
-    j ^= bit;
-    if (i < j) std::swap(a[i], a[j]);
-  }
-  for (size_t len = 2; len <= n; len <<= 1) {
-    const double angle = -2 * std::numbers::pi / static_cast<double>(len);
-    const std::complex<double> wl(std::cos(angle), std::sin(angle));
-    for (size_t i = 0; i < n; i += len) {
-      std::complex<double> w(1);
-      for (size_t j = 0; j < len / 2; ++j) {
-        const auto u = a[i + j], v = a[i + j + len / 2] * w;
-        a[i + j] = u + v;
-        a[i + j + len / 2] = u - v;
-        w *= wl;
-      }
-    }
-  }
-}
-
-// Power spectrum of one Hann-windowed frame, in dB, floored at 0 dB (a power
-// of 1 in squared sample units per bin) so that silence has a finite level.
-std::vector<double> SpectrumDb(const int16_t* x) {
-  std::vector<std::complex<double>> a(FFT_SIZE);
-  double windowPower = 0;
-  for (int i = 0; i < FRAME; ++i) {
-    const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * (i + 0.5) / FRAME);
-    a[static_cast<size_t>(i)] = w * static_cast<double>(x[i]);
-    windowPower += w * w;
-  }
-  Fft(a);
-  std::vector<double> db(FFT_SIZE / 2 + 1);
-  for (size_t k = 0; k < db.size(); ++k) {
-    db[k] = 10 * std::log10(std::max(1.0, std::norm(a[k]) / windowPower));
-  }
-  return db;
-}
-
-double Rms(const int16_t* x, int n) {
-  double sum = 0;
-  for (int i = 0; i < n; ++i) sum += static_cast<double>(x[i]) * x[i];
-  return std::sqrt(sum / n);
-}
-
+// The log-spectral distance and the edge jumps of every lost frame
+// (quality/concealment_measures.h, as `zelk-voice conceal` measures them).
 struct Tally {
-  double lsdSum = 0;
-  size_t lsdFrames = 0;
-  std::vector<int> jumps;
+  zelk::quality::SpectralDistanceTally lsd;
+  zelk::quality::JumpTally jumps;
 
   void Add(const Stream& s, const LossMask& lost, const std::vector<int16_t>& out) {
     const size_t total = out.size();
     for (size_t f = 0; f < s.frames.size(); ++f) {
       if (!lost[f]) continue;
       const size_t start = f * FRAME, end = start + FRAME;
-      if (Rms(&s.reference[start], FRAME) >= 100) {
-        const auto ref = SpectrumDb(&s.reference[start]);
-        const auto got = SpectrumDb(&out[start]);
-        double sum = 0;
-        for (size_t k = 0; k < ref.size(); ++k) sum += (ref[k] - got[k]) * (ref[k] - got[k]);
-        lsdSum += std::sqrt(sum / static_cast<double>(ref.size()));
-        ++lsdFrames;
-      }
-      if (start > 0) jumps.push_back(std::abs(out[start] - out[start - 1]));
-      if (end < total) jumps.push_back(std::abs(out[end] - out[end - 1]));
+      lsd.AddFrame(std::span(s.reference).subspan(start, FRAME),
+                   std::span(out).subspan(start, FRAME));
+      if (start > 0) jumps.Add(out[start - 1], out[start]);
+      if (end < total) jumps.Add(out[end - 1], out[end]);
     }
   }
-  double Lsd() const { return lsdFrames ? lsdSum / static_cast<double>(lsdFrames) : 0; }
-  int Jump99() {
-    if (jumps.empty()) return 0;
-    std::sort(jumps.begin(), jumps.end());
-    return jumps[(jumps.size() * 99) / 100];
-  }
+  double Lsd() const { return lsd.MeanDb(); }
+  size_t LsdFrames() const { return lsd.Frames(); }
+  int Jump99() const { return jumps.Percentile(99); }
 };
 
 void QualityTable(const std::vector<Recording>& speech, int codec, const char* codecName) {
@@ -252,11 +187,11 @@ void QualityTable(const std::vector<Recording>& speech, int codec, const char* c
       natural.Add(s, lost, s.reference);
     }
     std::printf("%-21s %-10s %8.2f %10d %8zu\n", c.name, "zero fill", zero.Lsd(), zero.Jump99(),
-                zero.lsdFrames);
+                zero.LsdFrames());
     std::printf("%-21s %-10s %8.2f %10d %8zu\n", "", "zelk", ours.Lsd(), ours.Jump99(),
-                ours.lsdFrames);
+                ours.LsdFrames());
     std::printf("%-21s %-10s %8.2f %10d %8zu\n", "", "spandsp", peer.Lsd(), peer.Jump99(),
-                peer.lsdFrames);
+                peer.LsdFrames());
     std::printf("%-21s %-10s %8s %10d   (%zu frames lost)\n", "", "(no loss)", "", natural.Jump99(),
                 lostFrames);
   }
@@ -326,7 +261,7 @@ void RecoveryTable(const std::vector<Recording>& speech, int codec, const char* 
     const Stream s = Encode(r.pcm, codec);
     const size_t count = s.frames.size();
     if (count < RECOVERY_FRAMES + 12) continue;
-    const double rms = Rms(s.original.data(), static_cast<int>(s.original.size()));
+    const double rms = zelk::quality::Rms(s.original);
     // The decoder and the receiver as they stand before each frame.
     std::vector<VoiceCodecState> decoders(count);
     std::vector<ZelkRtpReceiver> receivers(count);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Peak memory (maximum resident set size) and wall time of zelk-voice on one
 # hour of 44.1 kHz stereo speech: encode to IMA ADPCM and to A-law, decode back
-# to 44.1 kHz, and two inputs at once (two parallel jobs in one run).
+# to 44.1 kHz, two inputs at once (two parallel jobs in one run), and conceal
+# with 10% of the frames lost.
 #
 #   bench/tool_memory.sh [ZELK_VOICE] [WORKDIR]
 #
@@ -46,4 +47,6 @@ measure "decode --rate 44100 (IMA stream)" decode out/hour.zvf -o out/hour.dec.w
 measure "encode -c ima, two inputs at once" encode -c ima hour.wav hour2.wav -o out/two/
 measure "decode --rate 44100, two inputs at once" decode out/two/hour.zvf out/two/hour2.zvf \
   -o out/twodec/ --rate 44100
+measure "conceal -c ulaw --lose random:10" conceal hour.wav -c ulaw --lose random:10 \
+  -o out/hour.conceal.wav
 rm -rf out time.txt

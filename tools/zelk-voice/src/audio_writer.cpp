@@ -10,6 +10,8 @@
 #include "audio_reader.h"
 #include "containers.h"
 #include "failure.h"
+#include "files.h"
+#include "input_stream.h"
 #include "zvf.h"
 
 namespace zv {
@@ -61,6 +63,20 @@ OutputFormat PcmFormatFor(const std::string& type, bool toStdout, const std::str
         fmt::format("{}: libsndfile cannot write mono 16-bit audio in this format", what));
   }
   return {Container::kSndfile, major, t};
+}
+
+OutputFormat PcmOutputFormat(const std::vector<std::string>& inputs, const std::string& output,
+                             const std::string& type) {
+  const bool toStdout = output == STDIO_NAME;
+  if (!toStdout && OutputIsFile(inputs, output) &&
+      !(ExtensionOf(output).empty() && !type.empty())) {
+    const OutputFormat byName = PcmFormatFor(ExtensionOf(output), false, output);
+    if (!type.empty() && PcmFormatFor(type, false, output).extension != byName.extension) {
+      throw UsageFailure(fmt::format("{}: extension does not match --type {}", output, type));
+    }
+    return byName;
+  }
+  return PcmFormatFor(type.empty() ? "wav" : type, toStdout, DisplayName(output, true));
 }
 
 OutputFormat CodeFormatFor(const std::string& type, const Codec& codec, const std::string& what) {

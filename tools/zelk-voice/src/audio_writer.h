@@ -33,6 +33,12 @@ struct OutputFormat {
 // `what` when there is no such format.
 OutputFormat PcmFormatFor(const std::string& type, bool toStdout, const std::string& what);
 
+// The PCM format of the outputs for `inputs`: from -t `type`, else from
+// OUT's extension; -t alone decides for standard output and a directory (wav
+// when not given). A -t that disagrees with OUT's extension is a usage Failure.
+OutputFormat PcmOutputFormat(const std::vector<std::string>& inputs, const std::string& output,
+                             const std::string& type);
+
 // An encoder's output format from a type name or extension: zvf, wav, au,
 // alaw/al or ulaw/ul. WAV, AU and the headerless forms hold G.711 codes, so
 // they need that codec (the headerless form its own law). Throws a usage Failure.

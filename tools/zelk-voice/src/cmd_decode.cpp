@@ -41,25 +41,12 @@ DecodeTypes SortTypes(const std::vector<std::string>& types) {
   return t;
 }
 
-OutputFormat DecodeFormat(const DecodeOptions& o, const std::string& type) {
-  const bool toStdout = o.output == STDIO_NAME;
-  if (!toStdout && OutputIsFile(o.inputs, o.output) &&
-      !(ExtensionOf(o.output).empty() && !type.empty())) {
-    const OutputFormat byName = PcmFormatFor(ExtensionOf(o.output), false, o.output);
-    if (!type.empty() && PcmFormatFor(type, false, o.output).extension != byName.extension) {
-      throw UsageFailure(fmt::format("{}: extension does not match --type {}", o.output, type));
-    }
-    return byName;
-  }
-  return PcmFormatFor(type.empty() ? "wav" : type, toStdout, DisplayName(o.output, true));
-}
-
 }  // namespace
 
 int RunDecode(const DecodeOptions& o, bool quiet) {
   CheckInputs(o.inputs);
   const DecodeTypes types = SortTypes(o.types);
-  const OutputFormat format = DecodeFormat(o, types.output);
+  const OutputFormat format = PcmOutputFormat(o.inputs, o.output, types.output);
   const std::vector<std::string> outputs = PlanOutputs(o.inputs, o.output, format.extension);
   RefuseOverwritingInputs(o.inputs, outputs);
 

@@ -7,29 +7,10 @@
 #include "commands.h"
 #include "failure.h"
 #include "input_stream.h"
+#include "text_fields.h"
 #include "zvf.h"
 
 namespace zv {
-
-namespace {
-
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (const char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20) {
-      out += fmt::format("\\u{:04x}", u);
-    } else {
-      out += c;
-    }
-  }
-  return out + '"';
-}
-
-}  // namespace
 
 int RunInfo(const InfoOptions& o, bool quiet) {
   InputStream in(o.input);

@@ -18,6 +18,7 @@
 #include "metrics.h"
 #include "output_file.h"
 #include "svg_plot.h"
+#include "text_fields.h"
 
 namespace zv {
 
@@ -80,10 +81,6 @@ Row Measure(const Codec& codec, int spf, const std::vector<int16_t>& input, doub
   return row;
 }
 
-std::string Db(double v) {
-  return std::isinf(v) ? (v > 0 ? "inf" : "-inf") : fmt::format("{:.2f}", v);
-}
-
 // A speed figure, or "-" when the input held no whole frame to time.
 std::string Figure(double v, const char* format) {
   return v > 0 ? fmt::format(fmt::runtime(format), v) : "-";
@@ -95,7 +92,7 @@ void PrintTable(const std::vector<Row>& rows) {
              "ratio", "SNR dB", "segSNR dB", "enc MS/s", "enc x RT", "dec MS/s", "dec x RT");
   for (const Row& r : rows) {
     fmt::print("{:<14} {:>7.1f} {:>6.2f} {:>7} {:>9} {:>10} {:>9} {:>10} {:>9}\n", r.codec->label,
-               r.kbitPerSecond, r.compressionRatio, Db(r.snrDb), Db(r.segmental.meanDb),
+               r.kbitPerSecond, r.compressionRatio, DbText(r.snrDb), DbText(r.segmental.meanDb),
                Figure(r.encodeMsamples, "{:.1f}"), Figure(r.encodeMsamples / realTime, "{:.0f}"),
                Figure(r.decodeMsamples, "{:.1f}"), Figure(r.decodeMsamples / realTime, "{:.0f}"));
   }
@@ -108,7 +105,7 @@ void PrintCsv(const std::vector<Row>& rows) {
       "encode_x_real_time,decode_msamples_per_s,decode_x_real_time\n");
   for (const Row& r : rows) {
     fmt::print("{},{:.3f},{:.4f},{},{},{},{},{},{}\n", r.codec->name, r.kbitPerSecond,
-               r.compressionRatio, Db(r.snrDb), Db(r.segmental.meanDb),
+               r.compressionRatio, DbText(r.snrDb), DbText(r.segmental.meanDb),
                Figure(r.encodeMsamples, "{:.3f}"), Figure(r.encodeMsamples / realTime, "{:.1f}"),
                Figure(r.decodeMsamples, "{:.3f}"), Figure(r.decodeMsamples / realTime, "{:.1f}"));
   }

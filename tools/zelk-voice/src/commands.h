@@ -38,6 +38,21 @@ struct RoundtripOptions {
   RawInput raw;
 };
 
+struct ConcealOptions {
+  std::string input;
+  std::string codec;
+  int frameMs = 20;
+  std::string lose;                 // the loss SPEC
+  std::string plc = "on";           // on: the concealing receiver; off: silence in the gaps
+  std::string transport = "frame";  // frame: VoiceFrames; rtp: RTP payloads
+  std::string output;
+  std::string type;  // the output type where -o cannot name it
+  int channel = 0;
+  RawInput raw;
+  bool csv = false;
+  bool json = false;
+};
+
 struct InfoOptions {
   std::string input;
   bool json = false;
@@ -53,6 +68,7 @@ struct BenchOptions {
 int RunEncode(const EncodeOptions& options, bool quiet);
 int RunDecode(const DecodeOptions& options, bool quiet);
 int RunRoundtrip(const RoundtripOptions& options, bool quiet);
+int RunConceal(const ConcealOptions& options, bool quiet);
 int RunInfo(const InfoOptions& options, bool quiet);
 int RunBench(const BenchOptions& options, bool quiet);
 

@@ -10,12 +10,14 @@
 #include "codec.h"
 #include "commands.h"
 #include "failure.h"
+#include "loss_spec.h"
 #include "output_file.h"
 
 namespace {
 
 const std::vector<int> FRAME_MS = {10, 20, 30, 40, 50, 60};
-const std::vector<std::string> SUBCOMMANDS = {"encode", "decode", "roundtrip", "info", "bench"};
+const std::vector<std::string> SUBCOMMANDS = {"encode",    "decode", "conceal",
+                                              "roundtrip", "info",   "bench"};
 
 constexpr const char* WRAP_NOTE =
     "adpcm2 keeps its arithmetic in 16 bits without saturating: input that peaks near full scale "
@@ -163,6 +165,68 @@ int main(int argc, char** argv) {
       "  zelk-voice decode -t alaw capture.raw -o capture.wav\n"
       "  zelk-voice decode call.zvf -o - | sox -t wav - call.mp3");
 
+  zv::ConcealOptions con;
+  CLI::App* conceal = app.add_subcommand(
+      "conceal",
+      "Encode audio, drop the frames --lose names, decode with concealment (or silence in the gaps "
+      "with --plc off), write the result (8 kHz mono) and print how close it comes to the "
+      "loss-free decode. Reads and writes as it goes, in constant memory.");
+  conceal->add_option("input", con.input, "input audio file (anything encode reads), - for stdin")
+      ->required();
+  conceal
+      ->add_option("-c,--codec", con.codec, "alaw, ulaw, ima or adpcm2 (or mulaw, pcmu, pcma, dvi)")
+      ->required()
+      ->transform(CodecName());
+  AddFrameOption(conceal, con.frameMs);
+  conceal
+      ->add_option("--lose", con.lose,
+                   "the frames to drop: a list of zero-based indices and ranges (3,7-9; '' or none "
+                   "for none), random:PERCENT[:SEED] or bursty:PERCENT:MEANBURST[:SEED]")
+      ->required();
+  conceal->add_option("--plc", con.plc, "on: conceal the gaps; off: silence in them")
+      ->check(CLI::IsMember({"on", "off"}))
+      ->capture_default_str();
+  conceal
+      ->add_option("--transport", con.transport,
+                   "frame: VoiceFrames; rtp: RTP payloads (PCMA, PCMU, DVI4, the two-bit payload)")
+      ->check(CLI::IsMember({"frame", "rtp"}))
+      ->capture_default_str();
+  conceal
+      ->add_option("-o,--output", con.output,
+                   "output file (.wav, .flac, .au, .raw, ...) or - for standard output (wav, au, "
+                   "raw); a directory takes <name>.wav")
+      ->required();
+  conceal->add_option("-t,--type", con.type,
+                      "output type where -o cannot name it (standard output, a directory)");
+  AddChannelOption(conceal, con.channel);
+  AddRawOptions(conceal, con.raw);
+  CLI::Option* concealCsv = conceal->add_flag("--csv", con.csv, "print the figures as CSV");
+  conceal->add_flag("--json", con.json, "print the figures as one JSON object")
+      ->excludes(concealCsv);
+  conceal->footer(fmt::format(
+      "Loss models, seeded with SEED (default {}) so that a run is the same every time:\n"
+      "  random:PERCENT[:SEED]   each frame lost independently with chance PERCENT/100\n"
+      "  bursty:PERCENT:MEANBURST[:SEED]\n"
+      "                          two-state Gilbert model: from receiving, start losing with "
+      "chance q;\n"
+      "                          while losing, stop with chance p = 1/MEANBURST; q = p * P / "
+      "(1 - P) with\n"
+      "                          P = PERCENT/100, so bursts average MEANBURST frames and P of "
+      "the frames\n"
+      "                          are lost in the long run (P can be at most MEANBURST / "
+      "(MEANBURST + 1))\n"
+      "Indices past the end of the input are a warning. Figures against the loss-free decode: "
+      "SNR and\nsegmental SNR for the whole signal and the lost frames alone, the "
+      "log-spectral distance of the\nlost frames (Hann window, frames with RMS below 100 "
+      "left out), the 99th percentile of the step\nbetween neighbouring samples at their "
+      "edges. With -o - they go to stderr.\n\n"
+      "Examples:\n"
+      "  zelk-voice conceal call.wav -c ulaw --lose random:5 -o concealed.wav\n"
+      "  zelk-voice conceal call.wav -c ima --transport rtp --lose bursty:10:3:7 -o out.wav\n"
+      "  sox talk.mp3 -t wav - | zelk-voice conceal - -c alaw --lose 50-52 --plc off --csv -o "
+      "gaps.wav",
+      zv::DEFAULT_LOSS_SEED));
+
   zv::RoundtripOptions rt;
   CLI::App* roundtrip = app.add_subcommand(
       "roundtrip",
@@ -232,6 +296,7 @@ int main(int argc, char** argv) {
   try {
     if (*encode) return zv::RunEncode(enc, quiet);
     if (*decode) return zv::RunDecode(dec, quiet);
+    if (*conceal) return zv::RunConceal(con, quiet);
     if (*roundtrip) return zv::RunRoundtrip(rt, quiet);
     if (*info) return zv::RunInfo(inf, quiet);
     if (*bench) return zv::RunBench(bo, quiet);

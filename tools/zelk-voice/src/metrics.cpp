@@ -20,26 +20,33 @@ double ClampedDb(double signal, double error) {
 
 }  // namespace
 
-void QualityMeter::Add(std::span<const int16_t> reference, std::span<const int16_t> decoded) {
+void QualityMeter::Add(std::span<const int16_t> reference, std::span<const int16_t> decoded,
+                       bool counted) {
   const size_t n = std::min(reference.size(), decoded.size());
   for (size_t i = 0; i < n; ++i) {
-    const double r = reference[i];
-    const double d = r - decoded[i];
-    segment_.signal += r * r;
-    segment_.error += d * d;
+    if (counted) {
+      const double r = reference[i];
+      const double d = r - decoded[i];
+      segment_.signal += r * r;
+      segment_.error += d * d;
+      segmentCounted_ = true;
+    }
     if (++segmentFill_ == SEGMENT_SAMPLES) CloseSegment();
   }
 }
 
 void QualityMeter::CloseSegment() {
-  const double db = ClampedDb(segment_.signal, segment_.error);
-  if (keepSegments_) segmentsDb_.push_back(db);
-  segmentSum_ += db;
-  ++segments_;
-  total_.signal += segment_.signal;
-  total_.error += segment_.error;
+  if (segmentCounted_) {
+    const double db = ClampedDb(segment_.signal, segment_.error);
+    if (keepSegments_) segmentsDb_.push_back(db);
+    segmentSum_ += db;
+    ++segments_;
+    total_.signal += segment_.signal;
+    total_.error += segment_.error;
+  }
   segment_ = {};
   segmentFill_ = 0;
+  segmentCounted_ = false;
 }
 
 double QualityMeter::SnrDb() const {
@@ -51,7 +58,7 @@ SegmentalSnr QualityMeter::Segmental() const {
   result.segmentsDb = segmentsDb_;
   if (segments_ > 0) {
     result.meanDb = segmentSum_ / static_cast<double>(segments_);
-  } else if (segmentFill_ > 0) {
+  } else if (segmentCounted_) {
     result.meanDb = ClampedDb(segment_.signal, segment_.error);
     if (keepSegments_) result.segmentsDb.push_back(result.meanDb);
   }

@@ -20,12 +20,16 @@ struct SegmentalSnr {
 };
 
 // SNR and segmental SNR of a decoded signal against its reference, fed piece
-// by piece in step.
+// by piece in step. Pieces added as not counted (the frames that arrived,
+// when only the lost ones are measured) keep the segments in place in the
+// signal's time but add nothing; a segment without counted samples is left
+// out, one with some is measured over those alone.
 class QualityMeter {
  public:
   explicit QualityMeter(bool keepSegments) : keepSegments_(keepSegments) {}
 
-  void Add(std::span<const int16_t> reference, std::span<const int16_t> decoded);
+  void Add(std::span<const int16_t> reference, std::span<const int16_t> decoded,
+           bool counted = true);
 
   // Signal-to-noise ratio over everything added, in dB; +infinity when the
   // two are identical.
@@ -43,6 +47,7 @@ class QualityMeter {
   Energies total_;
   Energies segment_;
   int segmentFill_ = 0;
+  bool segmentCounted_ = false;  // the open segment holds counted samples
   size_t segments_ = 0;
   double segmentSum_ = 0;
   std::vector<double> segmentsDb_;

@@ -363,7 +363,7 @@ TEST_F(ToolTest, InfoDescribesAValidStream) {
 }
 
 TEST_F(ToolTest, EverySubcommandHasHelp) {
-  for (const char* sub : {"encode", "decode", "roundtrip", "info", "bench"}) {
+  for (const char* sub : {"encode", "decode", "conceal", "roundtrip", "info", "bench"}) {
     const auto r = Run({sub, "--help"});
     EXPECT_EQ(r.status, 0) << sub;
     EXPECT_NE(r.out.find(std::string("Usage: zelk-voice ") + sub), std::string::npos) << r.out;

@@ -75,7 +75,7 @@ TEST_F(CommandLineTest, InfoSpeaksJson) {
 }
 
 TEST_F(CommandLineTest, EveryHelpEndsWithExamples) {
-  for (const char* sub : {"encode", "decode", "roundtrip", "info", "bench"}) {
+  for (const char* sub : {"encode", "decode", "conceal", "roundtrip", "info", "bench"}) {
     SCOPED_TRACE(sub);
     const auto r = Run({sub, "--help"});
     ASSERT_EQ(r.status, 0);
@@ -99,7 +99,7 @@ TEST_F(CommandLineTest, AnUnknownSubcommandIsNamedWithTheValidOnes) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err,
             "zelk-voice: unknown subcommand 'encdoe'; the subcommands are encode, decode, "
-            "roundtrip, info, bench (see zelk-voice --help)\n");
+            "conceal, roundtrip, info, bench (see zelk-voice --help)\n");
 }
 
 TEST_F(CommandLineTest, SpeedsOfAnInputShorterThanAFrameAreDashes) {

@@ -346,42 +346,50 @@ TEST_F(FailureTest, TwoBitCodecWarnsWhereItsWrapAroundBegins) {
 
 // The tool reading a slow pipe, killed by `sig` while its output is half written.
 TEST_F(FailureTest, EveryTerminatingSignalRemovesTheTemporaryFile) {
+  const std::vector<const char*> commands[] = {
+      {"encode", "-q", "-c", "ima", "-", "-o", "out.zvf"},
+      {"conceal", "-q", "-c", "ima", "--lose", "random:10", "-", "-o", "out.wav"}};
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
-    SCOPED_TRACE(strsignal(sig));
-    WriteBytes(Path("out.zvf"), OLD);
-    int feed[2];
-    ASSERT_EQ(pipe(feed), 0);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      dup2(feed[0], STDIN_FILENO);
+    for (const auto& command : commands) {
+      SCOPED_TRACE(std::string(strsignal(sig)) + " " + command[0]);
+      const std::string out = command.back();
+      WriteBytes(Path(out), OLD);
+      std::vector<char*> argv = {const_cast<char*>(ZELK_VOICE_EXE)};
+      for (const char* arg : command) argv.push_back(const_cast<char*>(arg));
+      argv.push_back(nullptr);
+      int feed[2];
+      ASSERT_EQ(pipe(feed), 0);
+      const pid_t pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        dup2(feed[0], STDIN_FILENO);
+        close(feed[0]);
+        close(feed[1]);
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        if (chdir(dir_.c_str()) != 0) _exit(127);
+        execv(ZELK_VOICE_EXE, argv.data());
+        _exit(127);
+      }
       close(feed[0]);
+      // A WAV header promising 10 s at 8 kHz, then the first second.
+      WritePcmWav(Path("whole.wav"), std::vector<int16_t>(80000, 100), 8000);
+      const auto wav = ReadBytes(Path("whole.wav"));
+      ASSERT_EQ(write(feed[1], wav.data(), 44 + 16000), 44 + 16000);
+      bool started = false;
+      for (int i = 0; i < 500 && !started; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        started = !HiddenFiles().empty();
+      }
+      EXPECT_TRUE(started);
+      kill(pid, sig);
+      int status = 0;
+      waitpid(pid, &status, 0);
       close(feed[1]);
-      const rlimit noCore{0, 0};
-      setrlimit(RLIMIT_CORE, &noCore);
-      if (chdir(dir_.c_str()) != 0) _exit(127);
-      execl(ZELK_VOICE_EXE, ZELK_VOICE_EXE, "encode", "-q", "-c", "ima", "-", "-o", "out.zvf",
-            static_cast<char*>(nullptr));
-      _exit(127);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+      EXPECT_TRUE(HiddenFiles().empty());
+      EXPECT_EQ(ReadBytes(Path(out)), OLD);
     }
-    close(feed[0]);
-    // A WAV header promising 10 s at 8 kHz, then the first second.
-    WritePcmWav(Path("whole.wav"), std::vector<int16_t>(80000, 100), 8000);
-    const auto wav = ReadBytes(Path("whole.wav"));
-    ASSERT_EQ(write(feed[1], wav.data(), 44 + 16000), 44 + 16000);
-    bool started = false;
-    for (int i = 0; i < 500 && !started; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      started = !HiddenFiles().empty();
-    }
-    EXPECT_TRUE(started);
-    kill(pid, sig);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(feed[1]);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
-    EXPECT_TRUE(HiddenFiles().empty());
-    EXPECT_EQ(ReadBytes(Path("out.zvf")), OLD);
   }
 }
 

@@ -1,6 +1,7 @@
 # Installs the build into a scratch prefix and runs the installed zelk-voice
 # there with no library path set: it must find libzelk_voice_engine through
-# its $ORIGIN-relative run path, and its bundled sample beside it.
+# its $ORIGIN-relative run path (and conceal libzelk_voice_rtp), and its
+# bundled sample beside it.
 file(REMOVE_RECURSE ${WORK_DIR})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK_DIR}/odd\ prefix
                 RESULT_VARIABLE rc OUTPUT_QUIET)
@@ -12,5 +13,12 @@ execute_process(COMMAND ${WORK_DIR}/odd\ prefix/bin/zelk-voice roundtrip -c alaw
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0 OR NOT out MATCHES "\nalaw,")
   message(FATAL_ERROR "installed zelk-voice failed (${rc}): ${out}${err}")
+endif()
+# conceal needs the RTP component's library as well.
+execute_process(COMMAND ${WORK_DIR}/odd\ prefix/bin/zelk-voice conceal -c ulaw --lose 3 --csv
+                        ${WORK_DIR}/odd\ prefix/share/zelk-voice/speech_sample.wav -o ${WORK_DIR}/c.wav
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT out MATCHES ",ulaw,20,frame,on,3,")
+  message(FATAL_ERROR "installed zelk-voice conceal failed (${rc}): ${out}${err}")
 endif()
 file(REMOVE_RECURSE ${WORK_DIR})
