@@ -46,10 +46,19 @@ struct BenchOptions {
   bool csv = false;
 };
 
+struct ExtractOptions {
+  std::vector<std::string> inputs;
+  std::string output;
+  std::vector<std::string> payloadTypes;  // "N=CODEC"
+  bool mix = false;
+  bool json = false;
+};
+
 int RunEncode(const EncodeOptions& options, bool quiet);
 int RunDecode(const DecodeOptions& options, bool quiet);
 int RunRoundtrip(const RoundtripOptions& options, bool quiet);
 int RunInfo(const InfoOptions& options, bool quiet);
 int RunBench(const BenchOptions& options, bool quiet);
+int RunExtract(const ExtractOptions& options, bool quiet);
 
 }  // namespace zv

@@ -121,6 +121,19 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   bench->add_flag("--csv", bo.csv, "print CSV");
 
+  zv::ExtractOptions ex;
+  CLI::App* extract = app.add_subcommand(
+      "extract",
+      "Write every RTP stream of pcap/pcapng captures as an 8 kHz WAV (losses concealed) and "
+      "print each stream's packets, losses and jitter.");
+  extract->add_option("captures", ex.inputs, "capture files, read in order as one capture")
+      ->required();
+  extract->add_option("-o,--output", ex.output, "directory for DIR/<ssrc>-<codec>.wav")->required();
+  extract->add_option("--pt", ex.payloadTypes,
+                      "map a payload type to a codec, e.g. --pt 97=ulaw (repeatable)");
+  extract->add_flag("--mix", ex.mix, "also write both directions of each call as a stereo WAV");
+  extract->add_flag("--json", ex.json, "print the streams as JSON");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
@@ -137,6 +150,7 @@ int main(int argc, char** argv) {
     if (*roundtrip) return zv::RunRoundtrip(rt, quiet);
     if (*info) return zv::RunInfo(inf, quiet);
     if (*bench) return zv::RunBench(bo, quiet);
+    if (*extract) return zv::RunExtract(ex, quiet);
   } catch (const zv::Failure& f) {
     fmt::print(stderr, "zelk-voice: {}\n", f.what());
     return f.ExitStatus();

@@ -127,20 +127,4 @@ int LibraryCodecType(PayloadKind k) {
   }
 }
 
-long SamplesInPayload(PayloadKind k, size_t bytes) {
-  switch (k) {
-    case PayloadKind::PCMU:
-    case PayloadKind::PCMA:
-      return bytes > 0 ? static_cast<long>(bytes) : -1;
-    case PayloadKind::DVI4:
-      return bytes > ZELK_RTP_DVI4_HEADER_BYTES
-                 ? static_cast<long>(bytes - ZELK_RTP_DVI4_HEADER_BYTES) * 2
-                 : -1;
-    case PayloadKind::ADPCM2:
-      return bytes > 0 ? static_cast<long>(bytes) * 4 : -1;
-    default:
-      return -1;
-  }
-}
-
 }  // namespace zv::extract

@@ -47,7 +47,5 @@ std::optional<PayloadKind> PayloadKindFromUserName(std::string_view name);
 const char* ToolCodecName(PayloadKind k);
 // The library codec type (1..4) of a speech codec.
 int LibraryCodecType(PayloadKind k);
-// Samples carried by a payload of `bytes` bytes, or -1 when that size does not fit the codec.
-long SamplesInPayload(PayloadKind k, size_t bytes);
 
 }  // namespace zv::extract

@@ -202,7 +202,9 @@ SipParse ParseSipMessage(Bytes data, bool stream, SipMessage& out) {
 
 void SdpDirectory::Learn(const SipMessage& message) {
   for (const SdpMedia& m : message.media) {
-    byEndpoint_[m.endpoint] = {++clock_, m};
+    auto& entry = byEndpoint_[m.endpoint];
+    entry = {++clock_, m};
+    entry.second.callId = message.callId;
     for (const auto& [pt, type] : m.payloadTypes) {
       auto [it, fresh] = consensus_.try_emplace(pt, type);
       if (!fresh && it->second && it->second->kind != type.kind) it->second = std::nullopt;

@@ -28,6 +28,7 @@ struct SdpMedia {
   bool audio = false;
   std::vector<int> formats;                 // payload types on the m= line
   std::map<int, PayloadType> payloadTypes;  // from a=rtpmap
+  std::string callId;                       // of the SIP message that carried it
 };
 
 // The media descriptions of an SDP body; media with port 0 (refused) or an
