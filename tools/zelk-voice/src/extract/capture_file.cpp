@@ -28,6 +28,11 @@ CaptureFile::CaptureFile(const std::string& path) : path_(path), handle_(new Han
   std::error_code ec;
   size_ = std::filesystem::file_size(path, ec);
   if (ec) size_ = 0;
+  if (!ec && size_ == 0) {
+    std::fclose(handle_->file);
+    handle_->file = nullptr;
+    throw Failure(fmt::format("{}: empty file, not a capture", path));
+  }
   char err[PCAP_ERRBUF_SIZE] = {};
   handle_->pcap =
       pcap_fopen_offline_with_tstamp_precision(handle_->file, PCAP_TSTAMP_PRECISION_NANO, err);

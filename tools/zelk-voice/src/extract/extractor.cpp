@@ -379,6 +379,7 @@ void Extractor::Close(std::map<StreamKey, std::unique_ptr<Stream>>::iterator it)
   r.firstPacket = s.firstPacket;
   r.packets = s.stats.Packets();
   r.lost = s.stats.Lost();
+  r.missing = s.stats.Missing();
   r.duplicates = s.stats.Duplicates();
   r.outOfOrder = s.stats.OutOfOrder();
   r.late = s.playout.Counts().late;

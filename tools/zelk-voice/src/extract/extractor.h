@@ -37,7 +37,8 @@ struct StreamReport {
   int fileIndex = 0;  // capture file and packet number of its first packet
   uint64_t firstPacket = 0;
   uint64_t packets = 0;
-  int64_t lost = 0;
+  int64_t lost = 0;     // as tshark counts
+  int64_t missing = 0;  // sequence numbers that never arrived
   uint64_t duplicates = 0;
   uint64_t outOfOrder = 0;
   uint64_t late = 0;  // arrived after their place was played

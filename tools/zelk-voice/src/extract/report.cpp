@@ -38,15 +38,16 @@ double Seconds(int64_t ns) { return static_cast<double>(ns) / 1e9; }
 }  // namespace
 
 std::string FormatTable(const std::vector<StreamReport>& reports) {
-  constexpr size_t COLUMNS = 11;
+  constexpr size_t COLUMNS = 12;
   using Row = std::array<std::string, COLUMNS>;
-  std::vector<Row> rows = {{"source", "destination", "SSRC", "codec", "packets", "lost", "dups",
-                            "out of order", "max delta ms", "jitter ms mean/max", "output"}};
+  std::vector<Row> rows = {{"source", "destination", "SSRC", "codec", "packets", "lost", "missing",
+                            "dups", "out of order", "max delta ms", "jitter ms mean/max",
+                            "output"}};
   for (const StreamReport& r : reports) {
     rows.push_back({ToString(r.key.src), ToString(r.key.dst), fmt::format("0x{:08X}", r.key.ssrc),
                     r.codec, std::to_string(r.packets), std::to_string(r.lost),
-                    std::to_string(r.duplicates), std::to_string(r.outOfOrder),
-                    fmt::format("{:.3f}", r.maxDeltaMs),
+                    std::to_string(r.missing), std::to_string(r.duplicates),
+                    std::to_string(r.outOfOrder), fmt::format("{:.3f}", r.maxDeltaMs),
                     fmt::format("{:.3f} / {:.3f}", r.meanJitterMs, r.maxJitterMs),
                     r.file.empty() ? "-" : r.file});
   }
@@ -56,7 +57,7 @@ std::string FormatTable(const std::vector<StreamReport>& reports) {
   }
   // Numbers line up on the right, names on the left.
   constexpr std::array<bool, COLUMNS> RIGHT = {false, false, false, false, true, true,
-                                               true,  true,  true,  true,  false};
+                                               true,  true,  true,  true,  true, false};
   std::string out;
   for (const Row& row : rows) {
     std::string line;
@@ -84,7 +85,8 @@ std::string FormatJson(const std::vector<std::string>& captures,
         "      \"ssrc\": \"0x{:08X}\",\n      \"codec\": {},\n"
         "      \"first_packet\": {{\"capture\": {}, \"number\": {}}},\n"
         "      \"start_time\": {:.9f},\n      \"end_time\": {:.9f},\n"
-        "      \"packets\": {},\n      \"lost\": {},\n      \"duplicates\": {},\n"
+        "      \"packets\": {},\n      \"lost\": {},\n      \"missing\": {},\n"
+        "      \"duplicates\": {},\n"
         "      \"out_of_order\": {},\n      \"late\": {},\n"
         "      \"max_delta_ms\": {:.3f},\n      \"mean_jitter_ms\": {:.3f},\n"
         "      \"max_jitter_ms\": {:.3f},\n      \"jitter_ms\": {:.3f},\n"
@@ -93,9 +95,10 @@ std::string FormatJson(const std::vector<std::string>& captures,
         "      \"file\": {},\n      \"mix_file\": {}\n    }}",
         JsonString(ToString(r.key.src)), JsonString(ToString(r.key.dst)), r.key.ssrc,
         JsonString(r.codec), JsonString(captures.at(static_cast<size_t>(r.fileIndex))),
-        r.firstPacket, Seconds(r.firstNs), Seconds(r.lastNs), r.packets, r.lost, r.duplicates,
-        r.outOfOrder, r.late, r.maxDeltaMs, r.meanJitterMs, r.maxJitterMs, r.jitterMs, r.samples,
-        r.concealed, r.silence, Seconds(r.startNs), r.file.empty() ? "null" : JsonString(r.file),
+        r.firstPacket, Seconds(r.firstNs), Seconds(r.lastNs), r.packets, r.lost, r.missing,
+        r.duplicates, r.outOfOrder, r.late, r.maxDeltaMs, r.meanJitterMs, r.maxJitterMs, r.jitterMs,
+        r.samples, r.concealed, r.silence, Seconds(r.startNs),
+        r.file.empty() ? "null" : JsonString(r.file),
         r.mixFile.empty() ? "null" : JsonString(r.mixFile));
   }
   out += reports.empty() ? "],\n" : "\n  ],\n";

@@ -1,5 +1,6 @@
 #include "rtp_stats.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace zv::extract {
@@ -21,8 +22,15 @@ double RtpStreamStats::MeanJitterMs() const {
   return packets_ > 1 ? sumJitterMs_ / static_cast<double>(packets_ - 1) : 0;
 }
 
+int64_t RtpStreamStats::Missing() const {
+  if (packets_ == 0) return 0;
+  const int64_t span = windowTop_ - lowest_ + 1;
+  return std::max<int64_t>(0, span - static_cast<int64_t>(packets_ - duplicates_));
+}
+
 void RtpStreamStats::CountOrder(uint16_t seq) {
   const int64_t ext = unwrap_.Unwrap(seq);
+  lowest_ = packets_ == 1 ? ext : std::min(lowest_, ext);
   if (packets_ == 1) {
     windowTop_ = ext;
     seen_.set(static_cast<size_t>(ext % WINDOW));

@@ -41,6 +41,10 @@ class RtpStreamStats {
   int64_t Expected() const;
   int64_t Lost() const { return Expected() - static_cast<int64_t>(packets_); }
   uint64_t Duplicates() const { return duplicates_; }
+  // Sequence numbers between the lowest and the highest seen that never
+  // arrived: what a listener lost (tshark's Lost also counts duplicates and
+  // can take a reordered packet near the wrap for a new cycle).
+  int64_t Missing() const;
   uint64_t OutOfOrder() const { return outOfOrder_; }
   double MaxDeltaMs() const { return maxDeltaMs_; }
   double MeanDeltaMs() const;
@@ -71,7 +75,8 @@ class RtpStreamStats {
   // our own order counts: which of the last WINDOW sequence numbers have arrived
   static constexpr int WINDOW = 1024;
   SequenceUnwrapper unwrap_;
-  int64_t windowTop_ = 0;  // highest unwrapped sequence number; bit (n % WINDOW) marks n
+  int64_t windowTop_ = 0;
+  int64_t lowest_ = 0;  // highest unwrapped sequence number; bit (n % WINDOW) marks n
   std::bitset<WINDOW> seen_;
   uint64_t duplicates_ = 0, outOfOrder_ = 0;
 };

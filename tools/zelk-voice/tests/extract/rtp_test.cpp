@@ -401,6 +401,17 @@ TEST(StreamStats, DuplicatesAndOutOfOrderAreCountedApart) {
                                  {0.08, 3, 320}});
   EXPECT_EQ(s.Duplicates(), 3u);
   EXPECT_EQ(s.OutOfOrder(), 1u);
+  EXPECT_EQ(s.Missing(), 0);
+  EXPECT_EQ(s.Lost(), -5);  // tshark says so: it counts from the last sequence number
+  // The pattern that makes tshark count a cycle: 65534 late across the wrap.
+  const RtpStreamStats t = Feed({{0, 65533, 0},
+                                 {0.02, 65535, 320},
+                                 {0.03, 0, 480},
+                                 {0.04, 65534, 160},
+                                 {0.05, 1, 640},
+                                 {0.06, 3, 960}});
+  EXPECT_EQ(t.Missing(), 1);
+  EXPECT_EQ(t.Lost(), 65537);
   // Across the wrap, and far back (outside the remembered window: out of order).
   const RtpStreamStats w = Feed({{0, 65535, 0},
                                  {0.02, 0, 160},
