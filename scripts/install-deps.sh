@@ -5,7 +5,8 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config clang-format
           libgtest-dev libgmock-dev libbenchmark-dev libspandsp-dev
-          libsndfile1-dev libsoxr-dev libcli11-dev libfmt-dev)
+          libsndfile1-dev libsoxr-dev libcli11-dev libfmt-dev
+          libpcap-dev tshark python3)  # zelk-voice extract; its tests compare with tshark
 if [[ "${1:-}" == "--all" ]]; then
   packages+=(clang libclang-rt-14-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32)
   # wine32 runs the 32-bit Windows programs and comes from the i386 archive.
