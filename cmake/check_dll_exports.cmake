@@ -1,31 +1,41 @@
-# Checks zelk_voice_engine.dll with objdump -p: a 32-bit module whose export
-# table holds exactly the names 32-bit hosts look up, and which imports only
-# DLLs that every Windows installation has (no MinGW runtime beside it).
-#   cmake -DOBJDUMP=<objdump> -DDLL=<zelk_voice_engine.dll> [-DDELETE_ON_FAILURE=ON]
+# Checks a DLL of the project with objdump -p: a module for the given machine
+# whose export table holds exactly the names hosts of that machine look up
+# (cmake/dll_export_tables.cmake), in the order the loader searches them, and
+# which imports only DLLs that every Windows installation has (no MinGW
+# runtime beside it).
+#   cmake -DOBJDUMP=<objdump> -DDLL=<module>.dll -DMACHINE=x86|x64 [-DDELETE_ON_FAILURE=ON]
 #         -P check_dll_exports.cmake
+# With -DDUMP=<file> the output of objdump -p is read from that file instead
+# (DLL then only names the module), which is how the check itself is tested.
 cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/dll_export_tables.cmake)
 
-set(expected_exports
-    "_ZELK_VOICE_EncodeFrame@20"
-    "_ZELK_VOICE_DecodeFrame@20"
-    "_ZELK_VOICE_EncReset@8"
-    "_ZELK_VOICE_DecReset@8"
-    "_ZELK_VOICE_GetVersionNumber@0"
-    "??0CZelk_voice_engine@@QAE@XZ"
-    "??4CZelk_voice_engine@@QAEAAV0@ABV0@@Z"
-    "?fnZelk_voice_engine@@YGHXZ"
-    "?nZelk_voice_engine@@3HA")
 # Case-insensitive, as Windows compares module names.
 set(system_dll_pattern "^(kernel32|msvcrt|ntdll|api-ms-win-crt-[a-z0-9-]+)\\.dll$")
 
-foreach(var OBJDUMP DLL)
+foreach(var DLL MACHINE)
   if(NOT ${var})
     message(FATAL_ERROR "check_dll_exports: -D${var}=... is required")
   endif()
 endforeach()
-execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "check_dll_exports: ${OBJDUMP} -p ${DLL} failed (${rc})")
+if(NOT OBJDUMP AND NOT DUMP)
+  message(FATAL_ERROR "check_dll_exports: -DOBJDUMP=... is required")
+endif()
+get_filename_component(module ${DLL} NAME_WE)
+set(table_name ZELK_EXPORTS_${module}_${MACHINE})
+if(NOT DEFINED ${table_name})
+  message(FATAL_ERROR "check_dll_exports: no export table ${table_name}")
+endif()
+set(expected_exports ${${table_name}})
+set(file_format_x86 "pei-i386")
+set(file_format_x64 "pei-x86-64")
+if(DUMP)
+  file(READ ${DUMP} dump)
+else()
+  execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "check_dll_exports: ${OBJDUMP} -p ${DLL} failed (${rc})")
+  endif()
 endif()
 
 # Square brackets would confuse CMake's list handling; objdump writes them
@@ -34,11 +44,11 @@ string(REPLACE "[" "<" dump "${dump}")
 string(REPLACE "]" ">" dump "${dump}")
 
 set(problems "")
-if(NOT dump MATCHES "file format pei-i386")
-  string(APPEND problems "  not a 32-bit x86 module\n")
+if(NOT dump MATCHES "file format ${file_format_${MACHINE}}\n")
+  string(APPEND problems "  not an ${MACHINE} module (${file_format_${MACHINE}})\n")
 endif()
-if(NOT dump MATCHES "\nName[ \t]+[0-9a-fA-F]+ zelk_voice_engine\\.dll\n")
-  string(APPEND problems "  export directory does not name the module zelk_voice_engine.dll\n")
+if(NOT dump MATCHES "\nName[ \t]+[0-9a-fA-F]+ ${module}\\.dll\n")
+  string(APPEND problems "  export directory does not name the module ${module}.dll\n")
 endif()
 
 # Export names: the lines "\t<   0> name" of the name pointer table.

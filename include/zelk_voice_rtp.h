@@ -22,7 +22,13 @@
  *
  * Check order, for every function that has the arguments named: null
  * pointers (state, input, output, count), state block size, codec type,
- * sample count, the input data (frame or payload), output capacity.
+ * sample count, the input data (frame, payload, record), output capacity.
+ *
+ * Arguments are taken whole: codecType is one of the engine's VoiceCodecType
+ * values 1..4 and sampleCount a plain count, all 32 bits of them (the engine
+ * looks at the low 16 bits only; this component ignores no bits). Sizes count
+ * bytes for payloads, records and frames (a frame's size is 4 + 2 L bytes)
+ * and samples for PCM buffers.
  *
  * This header is valid C99 and C++.
  */
@@ -66,13 +72,11 @@
 #define ZELK_RTP_ERR_DVI4_INDEX 0xA1223012u    /* DVI4 header: step index above 88 */
 #define ZELK_RTP_ERR_DVI4_RESERVED 0xA1223013u /* DVI4 header: reserved byte not 0 */
 /* 0x02x: VoiceFrames */
-#define ZELK_RTP_ERR_FRAME 0xA1223021u /* not a frame of this codec: header bits, length
-                                          byte or size wrong */
+#define ZELK_RTP_ERR_FRAME 0xA1223021u /* not a frame of this codec (header, length, size) */
 /* 0x03x: state blocks and records */
-#define ZELK_RTP_ERR_RECORD 0xA1223031u      /* a record field outside its range */
+#define ZELK_RTP_ERR_RECORD 0xA1223031u      /* a record field (or state) out of range */
 #define ZELK_RTP_ERR_RECORD_SIZE 0xA1223032u /* record size not the codec's */
-#define ZELK_RTP_ERR_NOT_RESET 0xA1223033u   /* a receiver block never reset, or reset
-                                                 by another version of this component */
+#define ZELK_RTP_ERR_NOT_RESET 0xA1223033u   /* receiver never reset (or by another version) */
 /* 0x10x: null pointers */
 #define ZELK_RTP_ERR_NULL_STATE 0xA1223101u  /* state block (or receiver) is null */
 #define ZELK_RTP_ERR_NULL_INPUT 0xA1223102u  /* input buffer is null */
@@ -87,22 +91,53 @@
 #define ZELK_RTP_PT_ADPCM2_DEFAULT 96
 #define ZELK_RTP_ADPCM2_ENCODING_NAME "ZELK-ADPCM2"
 
-/* Payload sizes for n samples (n one of 80, 160, .., 480):
- *   PCMU, PCMA  n bytes, one code per byte in time order
- *   DVI4        4 + n/2 bytes: predicted value (big-endian int16), step index,
- *               a reserved 0 byte, then two codes per byte, the earlier sample
- *               in the high nibble
- *   two-bit     n/4 bytes, four codes per byte, the earliest sample in the
- *               top two bits
- */
+/* Payloads, by the engine's codec type, for a block of n samples. c[k] is the
+ * code of sample k; bytes are numbered in the order they travel.
+ *
+ *   G711_ALAW (PCMA), G711_ULAW (PCMU): n bytes, byte k = c[k] (RFC 3551).
+ *     n is any of 1..480 (G.711 keeps no state, so a block of any length is
+ *     coded exactly; RFC 3551 peers send what their ptime gives).
+ *
+ *   IMA_ADPCM (DVI4, RFC 3551 4.5.1): 4 + n/2 bytes, n one of 80, 160, .., 480.
+ *       byte 0..1  predicted value: the coder's predictor before the block,
+ *                  big-endian signed 16-bit
+ *       byte 2     step index before the block, 0..88
+ *       byte 3     reserved, 0
+ *       byte 4+j   c[2j] << 4 | c[2j+1] (the earlier sample in the high nibble)
+ *
+ *   ADPCM_2BIT (dynamic type): n/4 bytes, n one of 80, 160, .., 480. Four codes
+ *   per byte, in time order, the earliest in the top two bits:
+ *       bit      7 6   5 4   3 2   1 0
+ *       byte j  c[4j] c[4j+1] c[4j+2] c[4j+3]
+ *   e.g. codes 3, 0, 1, 2, 2, 1, 0, 3 travel as C6 93.
+ *
+ * IMA ADPCM and the two-bit coder carry their state from block to block, so
+ * their payloads hold the engine's frame sizes only. */
 #define ZELK_RTP_DVI4_HEADER_BYTES 4
-#define ZELK_RTP_MAX_PAYLOAD_BYTES 484 /* room for any payload of 480 samples */
+#define ZELK_RTP_MAX_PAYLOAD_BYTES 480 /* the largest payload: G.711, 480 samples */
 
-/* Codec records, as copied out of and loaded into a state block: explicit
- * little-endian bytes, the same on every host. G.711 keeps no record. */
-#define ZELK_RTP_IMA_RECORD_BYTES 3     /* predictor (int16), step index (int8) */
-#define ZELK_RTP_ADPCM2_RECORD_BYTES 50 /* the 23 int16 fields in order, then yl (int32) */
+/* Codec records, as copied out of and loaded into an engine state block:
+ * explicit little-endian bytes, the same on every host. G.711 keeps no
+ * record (0 bytes).
+ *   IMA_ADPCM   3 bytes: predictor (int16), step index (0..88)
+ *   ADPCM_2BIT 50 bytes: the 23 int16 fields of the coder's record in their
+ *               order in the state block (sr1, sr2, a1, a2, b1..b6, dq6..dq1,
+ *               dms, dml, ap, yu, td, p1, p2), then yl (int32)
+ * A record is accepted when every field lies where coding from the reset
+ * keeps it: step index 0..88; yu 544..5120, yl 34816..327680, dms 0..3584,
+ * dml 0..14336, ap 0..512, a1 -27648..27648, a2 -12288..12288, td 0 or 1,
+ * dq1..dq6 of magnitude 3..7584; sr1, sr2, b1..b6, p1, p2 take any value. */
+#define ZELK_RTP_IMA_RECORD_BYTES 3
+#define ZELK_RTP_ADPCM2_RECORD_BYTES 50
 #define ZELK_RTP_MAX_RECORD_BYTES 50
+
+/* Engine state blocks. The payload and record functions read and write the
+ * engine's state block (a VoiceCodecState, ZELK_VOICE_STATE_SIZE bytes) at the
+ * places its documented layout gives, in host byte order: IMA ADPCM keeps its
+ * predictor (int16) at byte 0 and its step index (int8) at byte 2; the two-bit
+ * coder keeps its 23 int16 fields at bytes 0..45 and yl (int32) at byte 48.
+ * Nothing else of a block is read or written (bytes 46..47 of a two-bit
+ * block never). */
 
 /* A concealing decoder: one engine decoder state and the history that
  * concealment works from, in a caller-owned block of this size, 8-byte
@@ -120,49 +155,62 @@ extern "C" {
 /* --- payloads ---------------------------------------------------------- */
 
 /* Bytes of the payload that carries sampleCount samples of codecType, or 0
- * when the engine takes no such frame. */
+ * when this component takes no such block. */
 ZELK_RTP_EXPORT size_t ZELK_RTP_CALL ZELK_RTP_PayloadBytes(int32_t codecType, int32_t sampleCount);
 
-/* Encodes sampleCount samples with the engine encoder in state and writes the
- * RTP payload. For DVI4 the header holds the encoder's state from before the
- * block. */
+/* Samples that a payload of payloadBytes bytes of codecType carries, or 0 when
+ * no payload of the codec has that size (the RTP timestamp advances by it). */
+ZELK_RTP_EXPORT int32_t ZELK_RTP_CALL ZELK_RTP_PayloadSamples(int32_t codecType,
+                                                              size_t payloadBytes);
+
+/* Encodes sampleCount samples with the engine encoder in state (reset for
+ * codecType, ZELK_VOICE_STATE_SIZE bytes) and writes the RTP payload. For
+ * DVI4 the header holds the encoder's state from before the block; a state
+ * whose step index lies outside 0..88 (a block never reset) is refused with
+ * ZELK_RTP_ERR_RECORD. */
 ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_EncodePayload(void* state, const int16_t* pcm,
                                                               int32_t sampleCount,
-                                                              int32_t codecType,
-                                                              uint8_t* payload,
+                                                              int32_t codecType, uint8_t* payload,
                                                               size_t payloadCapacity,
                                                               size_t* payloadBytes);
 
 /* Decodes one RTP payload with the engine decoder in state. For DVI4 the
  * header's predicted value and step index are loaded into the state first,
- * so the stream resynchronises on every packet. */
+ * so the stream resynchronises on every packet: the samples depend on the
+ * payload alone. A payload of a size the codec has not, a DVI4 step index
+ * above 88 or a reserved byte other than 0 is refused (ZELK_RTP_ERR_
+ * PAYLOAD_SIZE, _DVI4_INDEX, _DVI4_RESERVED, checked in that order). */
 ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_DecodePayload(void* state, const uint8_t* payload,
                                                               size_t payloadBytes,
                                                               int32_t codecType, int16_t* pcm,
                                                               size_t pcmCapacity,
                                                               size_t* sampleCount);
 
-/* A VoiceFrame as an RTP payload. DVI4 needs the encoder state from before the
- * block was encoded (a copy of the block taken before ZELK_VOICE_EncodeFrame);
- * for the other codecs encoderStateBefore is not read and may be null. */
+/* A VoiceFrame as an RTP payload. frameBytes is what may be read at frame: at
+ * least the frame's 4 + 2 L bytes (more is ignored). Only what the engine's
+ * decoder examines is checked: header bits 8-9 equal to 01, a length byte
+ * that gives one of the codec's frame sizes (ZELK_RTP_ERR_FRAME otherwise).
+ * DVI4 needs the encoder state from before the block was encoded (a copy of
+ * the block taken before ZELK_VOICE_EncodeFrame); for the other codecs
+ * encoderStateBefore is not read and may be null. That one null test follows
+ * the codec type's. */
 ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_FrameToPayload(
     int32_t codecType, const uint16_t* frame, size_t frameBytes, const void* encoderStateBefore,
     uint8_t* payload, size_t payloadCapacity, size_t* payloadBytes);
 
-/* An RTP payload as a VoiceFrame. For DVI4 the header is loaded into
- * decoderState (the block the frame will be decoded with); for the other
- * codecs decoderState is not touched and may be null. */
-ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_PayloadToFrame(int32_t codecType,
-                                                               const uint8_t* payload,
-                                                               size_t payloadBytes,
-                                                               void* decoderState, uint16_t* frame,
-                                                               size_t frameCapacity,
-                                                               size_t* frameBytes);
+/* An RTP payload as a VoiceFrame (the engine's frame sizes only, G.711 too).
+ * For DVI4 the header is loaded into decoderState (the block the frame will
+ * be decoded with); for the other codecs decoderState is not touched and may
+ * be null. That one null test follows the codec type's. */
+ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_PayloadToFrame(
+    int32_t codecType, const uint8_t* payload, size_t payloadBytes, void* decoderState,
+    uint16_t* frame, size_t frameCapacity, size_t* frameBytes);
 
 /* --- A-law <-> mu-law -------------------------------------------------- */
 
-/* count codes, one per byte, through G.711's conversion tables; in and out
- * may be the same buffer. */
+/* count codes, one per byte, through G.711's own conversion tables (those
+ * of the Recommendation that international gateways apply), each sign kept;
+ * in and out may be the same buffer. outCapacity must be at least count. */
 ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_AlawToUlaw(const uint8_t* in, size_t count,
                                                            uint8_t* out, size_t outCapacity);
 ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_UlawToAlaw(const uint8_t* in, size_t count,
@@ -170,13 +218,17 @@ ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_UlawToAlaw(const uint8_t* in, si
 
 /* --- codec records ----------------------------------------------------- */
 
-/* Copies the codec record of an engine state block out as bytes. */
+/* Copies the codec record of an engine state block out as bytes (0 bytes for
+ * G.711). A block whose record lies outside the accepted ranges (one never
+ * reset) is refused with ZELK_RTP_ERR_RECORD, so every saved record loads. */
 ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_SaveRecord(const void* state, int32_t codecType,
                                                            uint8_t* record, size_t recordCapacity,
                                                            size_t* recordBytes);
 
-/* Loads a record into an engine state block. A record with any field outside
- * the range that coding reaches is refused and the block left as it was. */
+/* Loads a record into an engine state block. recordBytes must be the codec's
+ * record size (ZELK_RTP_ERR_RECORD_SIZE); a record with any field outside the
+ * accepted ranges is refused (ZELK_RTP_ERR_RECORD) and the block left as it
+ * was. Only the record's own bytes of the block are written. */
 ZELK_RTP_EXPORT uint32_t ZELK_RTP_CALL ZELK_RTP_LoadRecord(void* state, int32_t codecType,
                                                            const uint8_t* record,
                                                            size_t recordBytes);

@@ -21,14 +21,14 @@ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build/sanitize -j "$jobs"
 ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
 
-scripts/ci-windows.sh  # the 32-bit DLL, cross-built, its tests under Wine
+scripts/ci-windows.sh  # the 32-bit and x64 DLLs, cross-built, their tests under Wine
 scripts/ci-fuzz.sh     # bounded libFuzzer run of every fuzz target
 scripts/ci-tsan.sh     # thread stress test under ThreadSanitizer
 
 # Every step above stops the script on its first failure, so reaching this
 # line means every test of every build passed.
 count_tests() { ctest --test-dir "$1" -N | sed -n 's/^Total Tests: //p'; }
-total=$(($(count_tests build/release) + $(count_tests build/sanitize) + $(count_tests build/windows) + 4))
-echo "== all builds: release, sanitizers, Windows under Wine, 3 fuzz targets, ThreadSanitizer"
+total=$(($(count_tests build/release) + $(count_tests build/sanitize) + $(count_tests build/windows) + $(count_tests build/windows64) + 5))
+echo "== all builds: release, sanitizers, Windows x86 and x64 under Wine, 4 fuzz targets, ThreadSanitizer"
 echo "ci: $total passed, 0 failed"
 

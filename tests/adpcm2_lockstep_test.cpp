@@ -3,7 +3,8 @@
 // equals the encoder's reconstruction and the two records are equal byte for
 // byte, the spare bytes aside, which nothing may touch. The same holds from
 // records that were never reset (arbitrary bytes), which also runs the
-// arithmetic through every wrap under the sanitizers.
+// arithmetic through every wrap under the sanitizers. The fast step is held
+// against the independent reference of adpcm2_independent_reference.h.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "adpcm2_independent_reference.h"
 #include "codec/adpcm2/adpcm2.h"
 #include "test_signals.h"
 #include "zelk_voice_engine.h"
@@ -151,8 +153,8 @@ void RandomInRangeRecord(std::mt19937& rng, unsigned char* bytes) {
   std::memcpy(bytes + 48, &yl, 4);
 }
 
-// The block coders against the reference form (plain integers, every wrap as
-// written), in chunks of varying size: same codes, same samples, same record.
+// The block coders against the independent reference, in chunks of varying
+// size: same codes, same samples, same record.
 void CompareWithReference(const std::vector<int16_t>& pcm, const unsigned char* start,
                           uint32_t seed) {
   Party fast(0x44), ref(0x55), fastDec(0x66), refDec(0x77);
@@ -169,14 +171,14 @@ void CompareWithReference(const std::vector<int16_t>& pcm, const unsigned char* 
     const size_t n = std::min(pcm.size() - pos, size_t{1} + rng() % 200);
     const auto count = static_cast<int32_t>(n);
     Adpcm2EncodeBlock(pcm.data() + pos, codes.data() + pos, count, fast.bytes);
-    Adpcm2EncodeBlockReference(pcm.data() + pos, refCodes.data() + pos, count, ref.bytes);
+    testing::adpcm2_ref::EncodeBlock(pcm.data() + pos, refCodes.data() + pos, n, ref.bytes);
     ASSERT_EQ(std::memcmp(codes.data() + pos, refCodes.data() + pos, n), 0) << "at " << pos;
     ASSERT_TRUE(FieldsEqual(fast, ref)) << "encoder record at " << pos;
     // The decoders take the encoder's codes on even chunks and arbitrary
     // bytes (only the low two bits count) on odd ones.
     const uint8_t* in = (pos / 7) % 2 ? noise.data() + pos : codes.data() + pos;
     Adpcm2DecodeBlock(in, out.data() + pos, count, fastDec.bytes);
-    Adpcm2DecodeBlockReference(in, refOut.data() + pos, count, refDec.bytes);
+    testing::adpcm2_ref::DecodeBlock(in, refOut.data() + pos, n, refDec.bytes);
     ASSERT_EQ(std::memcmp(out.data() + pos, refOut.data() + pos, 2 * n), 0) << "at " << pos;
     ASSERT_TRUE(FieldsEqual(fastDec, refDec)) << "decoder record at " << pos;
     pos += n;
@@ -184,7 +186,7 @@ void CompareWithReference(const std::vector<int16_t>& pcm, const unsigned char* 
   for (const Party* p : {&fast, &ref, &fastDec, &refDec}) ASSERT_TRUE(p->SpareUntouched());
 }
 
-TEST(Adpcm2Reference, FastStepMatchesTheReferenceForm) {
+TEST(Adpcm2Reference, BlockCodersMatchTheIndependentReference) {
   unsigned char reset[ZELK_VOICE_STATE_SIZE] = {};
   Adpcm2Reset(reset);
   std::mt19937 rng(77);
@@ -219,7 +221,7 @@ namespace {
 // The in-range step reads its tables by scale factor and code: at both ends
 // of the scale factors' range, with the speed control at its limits (pure
 // slow and pure fast factor), every code and full-scale inputs of either sign
-// give what the reference form gives, sample for sample.
+// give what the independent reference gives, sample for sample.
 TEST(Adpcm2Reference, InRangeStepAtTheEndsOfTheScaleFactorRange) {
   std::mt19937 rng(4242);
   struct Ends {
@@ -252,7 +254,7 @@ TEST(Adpcm2Reference, InRangeStepAtTheEndsOfTheScaleFactorRange) {
         }
         uint8_t code = 0, refCode = 0;
         Adpcm2EncodeBlock(&pcm[k], &code, 1, fast.bytes);
-        Adpcm2EncodeBlockReference(&pcm[k], &refCode, 1, ref.bytes);
+        testing::adpcm2_ref::EncodeBlock(&pcm[k], &refCode, 1, ref.bytes);
         ASSERT_EQ(code, refCode) << "sample " << k;
         ASSERT_TRUE(FieldsEqual(fast, ref)) << "encoder, sample " << k;
         for (uint8_t c = 0; c < 4; ++c) {
@@ -262,7 +264,7 @@ TEST(Adpcm2Reference, InRangeStepAtTheEndsOfTheScaleFactorRange) {
           }
           int16_t out = 0, refOut = 0;
           Adpcm2DecodeBlock(&c, &out, 1, fast.bytes);
-          Adpcm2DecodeBlockReference(&c, &refOut, 1, ref.bytes);
+          testing::adpcm2_ref::DecodeBlock(&c, &refOut, 1, ref.bytes);
           ASSERT_EQ(out, refOut) << "code " << int{c};
           ASSERT_TRUE(FieldsEqual(fast, ref)) << "decoder, code " << int{c};
         }
@@ -280,7 +282,7 @@ namespace {
 // The in-range quantiser decides by a magnitude threshold and picks dq by
 // class and sign. With every predictor coefficient 0 the estimate is 0, so
 // the input is the difference itself: every 16-bit input, -32768 included,
-// must give the reference form's code and record, for scale factors across
+// must give the independent reference's code and record, for scale factors across
 // the range, on either side of full speed (where y is yu itself).
 TEST(Adpcm2Reference, InRangeQuantiserForEveryInput) {
   std::mt19937 rng(9001);
@@ -309,7 +311,7 @@ TEST(Adpcm2Reference, InRangeQuantiserForEveryInput) {
       const auto sample = static_cast<int16_t>(s);
       uint8_t code = 0, refCode = 0;
       Adpcm2EncodeBlock(&sample, &code, 1, fast.bytes);
-      Adpcm2EncodeBlockReference(&sample, &refCode, 1, ref.bytes);
+      testing::adpcm2_ref::EncodeBlock(&sample, &refCode, 1, ref.bytes);
       ASSERT_EQ(code, refCode) << "input " << s;
       ASSERT_TRUE(FieldsEqual(fast, ref)) << "input " << s;
     }

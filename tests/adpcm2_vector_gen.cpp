@@ -1,48 +1,59 @@
-// Writes the two-bit ADPCM reference vectors (see adpcm2_vectors.h):
+// Writes the two-bit ADPCM reference vectors (see adpcm2_vectors.h) with the
+// independent reference coder; the library takes no part:
 //
 //   adpcm2_vector_gen tests/data/adpcm2_vectors.bin
 //
-// Each case is coded from the reset through the exported API; the inputs
-// reach the tone transition (twice), wrapped differences and reconstructions,
-// and -32768. Run it only when the codec's output is meant to change.
+// It prints how often the cases reach the corners of the arithmetic.
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
+#include <vector>
 
+#include "adpcm2_independent_reference.h"
 #include "adpcm2_vectors.h"
-#include "test_signals.h"
-#include "zelk_voice_engine.h"
 
 using namespace zelk::testing;
+using vectors::Case;
+using vectors::Generator;
 
 namespace {
 
-VectorCase Code(const char* name, const std::vector<int16_t>& pcm,
-                const std::vector<int>& frameSizes) {
-  VectorCase c{name, {}};
-  VoiceCodecState enc, dec;
-  ZELK_VOICE_EncReset(&enc, ADPCM_2BIT);
-  ZELK_VOICE_DecReset(&dec, ADPCM_2BIT);
-  size_t pos = 0;
-  for (size_t k = 0; pos < pcm.size(); ++k) {
-    const int n = frameSizes[k % frameSizes.size()];
-    if (pos + static_cast<size_t>(n) > pcm.size()) break;
-    VectorFrame f;
-    f.pcm.assign(pcm.begin() + static_cast<long>(pos), pcm.begin() + static_cast<long>(pos) + n);
-    f.frame.resize(static_cast<size_t>(2 + n / 8));
-    uint16_t frame[ZELK_VOICE_MAX_FRAME_WORDS];
-    int16_t out[ZELK_VOICE_MAX_SAMPLES];
-    int16_t count = 0;
-    if (ZELK_VOICE_EncodeFrame(&enc, f.pcm.data(), frame, n, ADPCM_2BIT) != VOICE_OK ||
-        ZELK_VOICE_DecodeFrame(&dec, frame, out, ADPCM_2BIT, &count) != VOICE_OK || count != n) {
-      std::fprintf(stderr, "coding failed in %s\n", name);
-      std::exit(1);
-    }
-    f.frame.assign(frame, frame + 2 + n / 8);
-    f.decoded.assign(out, out + n);
-    c.frames.push_back(std::move(f));
-    pos += static_cast<size_t>(n);
+// Codes and digests of one case by the reference: encoder and decoder from
+// the same start, the decoder fed the encoder's codes.
+void Code(Case& c, adpcm2_ref::Counts& counts) {
+  const std::vector<int16_t> pcm = vectors::Generate(c.generator, c.seed, c.samples);
+  alignas(4) unsigned char enc[52] = {}, dec[52] = {};
+  if (c.start == 0) {
+    adpcm2_ref::ToBlock(adpcm2_ref::ResetRecord(), enc);
+  } else {
+    int32_t fields[24];
+    vectors::StartFields(c.start, c.seed, fields);
+    vectors::WriteFields(fields, enc);
   }
-  return c;
+  std::memcpy(dec, enc, sizeof dec);
+  adpcm2_ref::Record e = adpcm2_ref::FromBlock(enc), d = adpcm2_ref::FromBlock(dec);
+  size_t pos = 0;
+  for (int n : vectors::FrameSizes(c)) {
+    std::vector<int16_t> out(static_cast<size_t>(n));
+    for (int k = 0; k < n; ++k, ++pos) {
+      adpcm2_ref::Events ev;
+      const int code = adpcm2_ref::EncodeSample(e, pcm[pos], &ev).code;
+      counts.Add(ev);
+      c.codes.push_back(static_cast<uint8_t>(code));
+      out[static_cast<size_t>(k)] = adpcm2_ref::DecodeSample(d, code);
+    }
+    adpcm2_ref::ToBlock(e, enc);
+    adpcm2_ref::ToBlock(d, dec);
+    vectors::Digest digest;
+    digest.Samples(out.data(), out.size());
+    digest.Record(enc);
+    digest.Record(dec);
+    c.digests.push_back(digest.h);
+  }
+}
+
+Case Describe(const char* name, Generator g, uint32_t seed, uint32_t samples, uint8_t start,
+              std::vector<uint8_t> pattern) {
+  return Case{name, g, seed, samples, start, std::move(pattern), {}, {}};
 }
 
 }  // namespace
@@ -52,25 +63,53 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s OUTPUT\n", argv[0]);
     return 2;
   }
-  std::vector<int16_t> extremes(160);
-  for (size_t i = 0; i < extremes.size(); ++i) {
-    extremes[i] = (i % 3 == 2) ? int16_t{32767} : int16_t{-32768};
-  }
-  const std::vector<VectorCase> cases = {
-      Code("constant 20000", std::vector<int16_t>(480, 20000), {160, 80, 240}),
-      Code("-32768 first, extremes", extremes, {80}),
-      Code("full-scale square", MakeSignal(Signal::kSquareFullScale, 320, 3), {320}),
-      Code("clipping sine", MakeSignal(Signal::kClipping, 240, 5), {240}),
-      Code("speech-like", MakeSignal(Signal::kSpeechLike, 400, 7), {400}),
-      Code("noise", MakeSignal(Signal::kNoise, 160, 11), {160}),
+  std::vector<Case> cases = {
+      Describe("speech-like", Generator::kSpeechLike, 1, 24000, 0, {2, 1, 3, 6, 4, 5}),
+      Describe("speech-like, loud and clipped", Generator::kLoudSpeechLike, 2, 12000, 0, {6, 2}),
+      Describe("noise", Generator::kNoise, 3, 8000, 0, {1}),
+      Describe("noise stepping through the octaves", Generator::kSteppedNoise, 4, 16000, 0, {2, 4}),
+      Describe("squares", Generator::kSquares, 5, 16000, 0, {3}),
+      Describe("clipped triangles", Generator::kClippedTriangles, 6, 12000, 0, {6, 1}),
+      Describe("constants", Generator::kConstants, 7, 12000, 0, {2, 3, 1}),
+      Describe("-32768 and 32767", Generator::kExtremes, 8, 8000, 0, {1, 6}),
+      Describe("tones", Generator::kTones, 9, 12000, 0, {4}),
+      Describe("silence and bursts", Generator::kBursts, 10, 8000, 0, {5, 1}),
+      Describe("noise from a never-reset record", Generator::kNoise, 11, 2400, 1, {1, 2}),
+      Describe("speech-like from a never-reset record", Generator::kSpeechLike, 12, 2400, 1, {3}),
+      Describe("squares from a never-reset record", Generator::kSquares, 13, 2400, 1, {6}),
+      Describe("extremes from a record in range", Generator::kExtremes, 14, 2400, 2, {2, 1}),
+      Describe("speech-like from a record in range", Generator::kSpeechLike, 15, 2400, 2, {5}),
+      Describe("noise with zero coefficients at 32767", Generator::kNoise, 16, 800, 3, {1}),
+      Describe("tones with zero coefficients at 32767", Generator::kTones, 17, 800, 3, {2}),
   };
-  const std::vector<uint8_t> bytes = SerializeVectors(cases);
+  adpcm2_ref::Counts counts;
+  for (Case& c : cases) {
+    adpcm2_ref::Counts own;
+    Code(c, own);
+    std::printf(
+        "%-40s %6ld samples: %3ld transitions, wraps: %5ld estimate %5ld difference %5ld "
+        "reconstruction %3ld partial %2ld zero coefficient\n",
+        c.name.c_str(), own.samples, own.transitions, own.estimateWraps, own.differenceWraps,
+        own.reconstructionWraps, own.partialWraps, own.zeroCoefficientWraps);
+    counts.samples += own.samples, counts.transitions += own.transitions;
+    counts.estimateWraps += own.estimateWraps, counts.differenceWraps += own.differenceWraps;
+    counts.reconstructionWraps += own.reconstructionWraps;
+    counts.partialWraps += own.partialWraps;
+    counts.zeroCoefficientWraps += own.zeroCoefficientWraps;
+    counts.smallestMagnitudes += own.smallestMagnitudes;
+  }
+  const std::vector<uint8_t> bytes = vectors::Serialize(cases);
   FILE* f = std::fopen(argv[1], "wb");
   if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() ||
       std::fclose(f) != 0) {
     std::fprintf(stderr, "cannot write %s\n", argv[1]);
     return 1;
   }
-  std::printf("%zu cases, %zu bytes\n", cases.size(), bytes.size());
+  std::printf("%zu cases, %ld samples, %zu bytes\n", cases.size(), counts.samples, bytes.size());
+  std::printf(
+      "transitions %ld, estimates wrapped %ld, differences wrapped %ld, reconstructions wrapped "
+      "%ld, partial signals wrapped %ld, zero coefficients wrapped %ld, magnitudes 0x8000 %ld\n",
+      counts.transitions, counts.estimateWraps, counts.differenceWraps, counts.reconstructionWraps,
+      counts.partialWraps, counts.zeroCoefficientWraps, counts.smallestMagnitudes);
   return 0;
 }

@@ -1,0 +1,6 @@
+# Cross build for 64-bit Windows with Debian's MinGW-w64 (g++-mingw-w64-x86-64):
+#   cmake -S . -B build/windows64 -G Ninja \
+#     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(ZELK_MINGW_PREFIX x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

@@ -1,0 +1,510 @@
+// zelk_voice_engine.dll as a 64-bit Windows host uses it: loaded by name, its
+// functions looked up by their plain and Microsoft-decorated names and called
+// through raw pointers in the x64 convention (the first four arguments in RCX,
+// RDX, R8 and R9, the rest on the stack above 32 bytes of home space, the
+// result in RAX, the caller removing everything). Every call goes through an
+// assembly probe that checks what a Microsoft-compiled caller relies on: the
+// stack pointer comes back where it was, and RBX, RBP, RDI, RSI, R12-R15 and
+// XMM6-XMM15 come back unchanged.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "zelk_voice_engine.h"
+
+namespace {
+
+// One call made by ZelkProbeCall: fn is called with args[0..3] in RCX, RDX,
+// R8, R9 and args[4..5] on the stack, and with the callee-saved registers
+// holding gpr[] and xmm[]. The probe stores RAX, the stack pointer's move over
+// the call, and the callee-saved registers as the callee left them.
+struct ProbeCall {
+  const void* fn;
+  uint64_t args[6];
+  uint64_t rax;
+  int64_t rspDelta;
+  uint64_t gpr[8];      // RBX, RBP, RDI, RSI, R12, R13, R14, R15
+  uint64_t xmm[10][2];  // XMM6..XMM15, low quadword first
+};
+static_assert(offsetof(ProbeCall, args) == 8 && offsetof(ProbeCall, rax) == 56 &&
+              offsetof(ProbeCall, rspDelta) == 64 && offsetof(ProbeCall, gpr) == 72 &&
+              offsetof(ProbeCall, xmm) == 136 && sizeof(ProbeCall) == 296);
+
+constexpr const char* GPR_NAMES[8] = {"RBX", "RBP", "RDI", "RSI", "R12", "R13", "R14", "R15"};
+
+// Marks that no register holds by chance: a distinct pattern per register.
+uint64_t GprMark(int i) { return 0x6A09E667F3BCC908ull ^ (0x0101010101010101ull * (i + 1)); }
+uint64_t XmmMark(int i, int half) {
+  return 0xBB67AE8584CAA73Bull ^ (0x0011001100110011ull * (2 * i + half + 1));
+}
+
+}  // namespace
+
+extern "C" void ZelkProbeCall(ProbeCall* call);
+
+// The probe saves the caller's callee-saved registers, builds the outgoing
+// frame (home space, then the fifth and sixth arguments; 16-byte aligned at
+// the call), loads the marks and the arguments, and after the call records
+// everything before it trusts any register again. The record pointer and the
+// stack pointer at the call live in static cells, since the stack pointer is
+// the thing under test.
+asm(R"(
+  .text
+  .globl ZelkProbeCall
+ZelkProbeCall:
+  pushq %rbx
+  pushq %rbp
+  pushq %rdi
+  pushq %rsi
+  pushq %r12
+  pushq %r13
+  pushq %r14
+  pushq %r15
+  subq $168, %rsp
+  movdqu %xmm6, 0(%rsp)
+  movdqu %xmm7, 16(%rsp)
+  movdqu %xmm8, 32(%rsp)
+  movdqu %xmm9, 48(%rsp)
+  movdqu %xmm10, 64(%rsp)
+  movdqu %xmm11, 80(%rsp)
+  movdqu %xmm12, 96(%rsp)
+  movdqu %xmm13, 112(%rsp)
+  movdqu %xmm14, 128(%rsp)
+  movdqu %xmm15, 144(%rsp)
+  movq %rcx, zelk_probe_record(%rip)
+  movq %rcx, %r11
+  subq $48, %rsp
+  movq 40(%r11), %rax
+  movq %rax, 32(%rsp)
+  movq 48(%r11), %rax
+  movq %rax, 40(%rsp)
+  movq %rsp, zelk_probe_rsp(%rip)
+  movdqu 136(%r11), %xmm6
+  movdqu 152(%r11), %xmm7
+  movdqu 168(%r11), %xmm8
+  movdqu 184(%r11), %xmm9
+  movdqu 200(%r11), %xmm10
+  movdqu 216(%r11), %xmm11
+  movdqu 232(%r11), %xmm12
+  movdqu 248(%r11), %xmm13
+  movdqu 264(%r11), %xmm14
+  movdqu 280(%r11), %xmm15
+  movq 72(%r11), %rbx
+  movq 80(%r11), %rbp
+  movq 88(%r11), %rdi
+  movq 96(%r11), %rsi
+  movq 104(%r11), %r12
+  movq 112(%r11), %r13
+  movq 120(%r11), %r14
+  movq 128(%r11), %r15
+  movq 8(%r11), %rcx
+  movq 16(%r11), %rdx
+  movq 24(%r11), %r8
+  movq 32(%r11), %r9
+  movq 0(%r11), %rax
+  cld
+  call *%rax
+  movq %rsp, %r10
+  subq zelk_probe_rsp(%rip), %r10
+  movq zelk_probe_rsp(%rip), %rsp
+  movq zelk_probe_record(%rip), %r11
+  movq %rax, 56(%r11)
+  movq %r10, 64(%r11)
+  movq %rbx, 72(%r11)
+  movq %rbp, 80(%r11)
+  movq %rdi, 88(%r11)
+  movq %rsi, 96(%r11)
+  movq %r12, 104(%r11)
+  movq %r13, 112(%r11)
+  movq %r14, 120(%r11)
+  movq %r15, 128(%r11)
+  movdqu %xmm6, 136(%r11)
+  movdqu %xmm7, 152(%r11)
+  movdqu %xmm8, 168(%r11)
+  movdqu %xmm9, 184(%r11)
+  movdqu %xmm10, 200(%r11)
+  movdqu %xmm11, 216(%r11)
+  movdqu %xmm12, 232(%r11)
+  movdqu %xmm13, 248(%r11)
+  movdqu %xmm14, 264(%r11)
+  movdqu %xmm15, 280(%r11)
+  addq $48, %rsp
+  movdqu 0(%rsp), %xmm6
+  movdqu 16(%rsp), %xmm7
+  movdqu 32(%rsp), %xmm8
+  movdqu 48(%rsp), %xmm9
+  movdqu 64(%rsp), %xmm10
+  movdqu 80(%rsp), %xmm11
+  movdqu 96(%rsp), %xmm12
+  movdqu 112(%rsp), %xmm13
+  movdqu 128(%rsp), %xmm14
+  movdqu 144(%rsp), %xmm15
+  addq $168, %rsp
+  popq %r15
+  popq %r14
+  popq %r13
+  popq %r12
+  popq %rsi
+  popq %rdi
+  popq %rbp
+  popq %rbx
+  ret
+  .data
+  .balign 8
+zelk_probe_record: .quad 0
+zelk_probe_rsp: .quad 0
+  .text
+
+# A callee that breaks the rules: returns its fifth argument, clobbers RBX,
+# R12, XMM6 and XMM15, and removes 8 bytes of stack as it returns.
+  .globl ZelkBrokenCallee
+ZelkBrokenCallee:
+  movq 40(%rsp), %rax
+  movl $1, %ebx
+  movl $2, %r12d
+  pxor %xmm6, %xmm6
+  pcmpeqd %xmm15, %xmm15
+  ret $8
+)");
+
+extern "C" void ZelkBrokenCallee();
+
+namespace {
+
+constexpr const char* DLL_NAME = "zelk_voice_engine.dll";
+constexpr const char* ENCODE = "ZELK_VOICE_EncodeFrame";
+constexpr const char* DECODE = "ZELK_VOICE_DecodeFrame";
+constexpr const char* ENC_RESET = "ZELK_VOICE_EncReset";
+constexpr const char* DEC_RESET = "ZELK_VOICE_DecReset";
+constexpr const char* VERSION = "ZELK_VOICE_GetVersionNumber";
+constexpr const char* CONSTRUCTOR = "??0CZelk_voice_engine@@QEAA@XZ";
+constexpr const char* ASSIGN = "??4CZelk_voice_engine@@QEAAAEAV0@AEBV0@@Z";
+constexpr const char* FN = "?fnZelk_voice_engine@@YAHXZ";
+constexpr const char* VARIABLE = "?nZelk_voice_engine@@3HA";
+const std::set<std::string> EXPORTS = {ENCODE,      DECODE, ENC_RESET, DEC_RESET, VERSION,
+                                       CONSTRUCTOR, ASSIGN, FN,        VARIABLE};
+
+// A 32-bit argument whose register half above it holds garbage, which the
+// convention allows: the callee may look at the low 32 bits only.
+constexpr uint64_t HIGH_GARBAGE = 0xDEADBEEF00000000ull;
+
+uint64_t Arg(const void* p) { return reinterpret_cast<uintptr_t>(p); }
+
+ProbeCall MarkedCall(const void* fn, std::initializer_list<uint64_t> args) {
+  ProbeCall call{};
+  call.fn = fn;
+  std::copy(args.begin(), args.end(), call.args);
+  for (int i = 0; i < 8; ++i) call.gpr[i] = GprMark(i);
+  for (int i = 0; i < 10; ++i) {
+    for (int half = 0; half < 2; ++half) call.xmm[i][half] = XmmMark(i, half);
+  }
+  ZelkProbeCall(&call);
+  return call;
+}
+
+class DllHost : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    module_ = LoadLibraryA(DLL_NAME);
+    ASSERT_NE(module_, nullptr) << "LoadLibrary failed: " << GetLastError();
+  }
+  void TearDown() override {
+    if (module_ != nullptr) FreeLibrary(module_);
+  }
+
+  const void* Find(const char* name) const {
+    return reinterpret_cast<const void*>(GetProcAddress(module_, name));
+  }
+
+  // Calls the export `name` through the probe and checks the convention.
+  ProbeCall Call(const char* name, std::initializer_list<uint64_t> args) {
+    const void* fn = Find(name);
+    EXPECT_NE(fn, nullptr) << name;
+    if (fn == nullptr) return ProbeCall{};
+    ProbeCall call = MarkedCall(fn, args);
+    EXPECT_EQ(call.rspDelta, 0) << name << " left the stack pointer moved";
+    for (int i = 0; i < 8; ++i) {
+      EXPECT_EQ(call.gpr[i], GprMark(i)) << name << " clobbered " << GPR_NAMES[i];
+    }
+    for (int i = 0; i < 10; ++i) {
+      EXPECT_TRUE(call.xmm[i][0] == XmmMark(i, 0) && call.xmm[i][1] == XmmMark(i, 1))
+          << name << " clobbered XMM" << i + 6;
+    }
+    return call;
+  }
+
+  // The status in EAX; RAX's upper half is undefined for a 32-bit result.
+  uint32_t Status(const char* name, std::initializer_list<uint64_t> args) {
+    return static_cast<uint32_t>(Call(name, args).rax);
+  }
+
+  HMODULE module_ = nullptr;
+};
+
+TEST(CallProbe, NoticesABrokenConvention) {
+  ProbeCall call = MarkedCall(reinterpret_cast<const void*>(&ZelkBrokenCallee),
+                              {1, 2, 3, 4, 0x5555'0000'0000'5555ull, 6});
+  EXPECT_EQ(call.rax, 0x5555'0000'0000'5555ull);  // the fifth argument, first on the stack
+  EXPECT_EQ(call.rspDelta, 8);
+  EXPECT_EQ(call.gpr[0], 1u);
+  EXPECT_EQ(call.gpr[4], 2u);
+  EXPECT_EQ(call.xmm[0][0] | call.xmm[0][1], 0u);
+  EXPECT_EQ(call.xmm[9][0] & call.xmm[9][1], ~0ull);
+  for (int i : {1, 2, 3, 5, 6, 7}) EXPECT_EQ(call.gpr[i], GprMark(i)) << GPR_NAMES[i];
+  for (int i = 1; i < 9; ++i) EXPECT_EQ(call.xmm[i][1], XmmMark(i, 1)) << i;
+}
+
+TEST_F(DllHost, ExportTableHoldsExactlyTheNineNames) {
+  // Read the export directory of the loaded image, independently of objdump.
+  const auto* base = reinterpret_cast<const uint8_t*>(module_);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
+  ASSERT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+  ASSERT_EQ(nt->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC);
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  ASSERT_NE(dir.VirtualAddress, 0u);
+  const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+  EXPECT_STREQ(reinterpret_cast<const char*>(base + exports->Name), DLL_NAME);
+  const auto* names = reinterpret_cast<const uint32_t*>(base + exports->AddressOfNames);
+  std::set<std::string> found;
+  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+    const char* name = reinterpret_cast<const char*>(base + names[i]);
+    found.insert(name);
+    // The loader finds names by halving the table: it must be in byte order.
+    if (i > 0) {
+      EXPECT_LT(std::strcmp(reinterpret_cast<const char*>(base + names[i - 1]), name), 0) << name;
+    }
+  }
+  EXPECT_EQ(exports->NumberOfNames, 9u);
+  EXPECT_EQ(exports->NumberOfFunctions, 9u);
+  EXPECT_EQ(found, EXPORTS);
+  for (const std::string& name : EXPORTS) EXPECT_NE(Find(name.c_str()), nullptr) << name;
+}
+
+TEST_F(DllHost, ThirtyTwoBitAndInternalNamesAreNotExported) {
+  const char* absent[] = {"_ZELK_VOICE_EncodeFrame@20",
+                          "ZELK_VOICE_EncodeFrame@20",
+                          "_ZELK_VOICE_EncodeFrame",
+                          "_ZELK_VOICE_DecodeFrame@20",
+                          "_ZELK_VOICE_EncReset@8",
+                          "_ZELK_VOICE_DecReset@8",
+                          "_ZELK_VOICE_GetVersionNumber@0",
+                          "??0CZelk_voice_engine@@QAE@XZ",
+                          "??4CZelk_voice_engine@@QAEAAV0@ABV0@@Z",
+                          "?fnZelk_voice_engine@@YGHXZ",
+                          "fnZelk_voice_engine",
+                          "_Z19fnZelk_voice_enginev",
+                          "nZelk_voice_engine",
+                          "_ZN18CZelk_voice_engineC1Ev",
+                          "_ZN18CZelk_voice_engineaSERKS_",
+                          "_ZN4zelk14MsClassExports16DefaultConstructEv",
+                          "_ZN4zelk14MsClassExports10CopyAssignEPKS0_",
+                          "DllMain"};
+  for (const char* name : absent) EXPECT_EQ(Find(name), nullptr) << name;
+}
+
+TEST_F(DllHost, PlainFunctionsLookAtTheLowHalvesOnly) {
+  EXPECT_EQ(Status(VERSION, {}), 131490225u);
+  EXPECT_EQ(Status(FN, {}), 42u);
+
+  alignas(4) uint8_t state[ZELK_VOICE_STATE_SIZE];
+  std::memset(state, 0xA5, sizeof state);
+  EXPECT_EQ(Status(ENC_RESET, {Arg(state), HIGH_GARBAGE | 1}), VOICE_OK);
+  EXPECT_EQ(Status(DEC_RESET, {Arg(state), HIGH_GARBAGE | 0x20002}), VOICE_OK);  // low half 2
+  for (uint8_t b : state) ASSERT_EQ(b, 0xA5) << "G.711 reset touched the state block";
+  EXPECT_EQ(Status(ENC_RESET, {Arg(state), HIGH_GARBAGE | 5}), VOICE_ERR_ENC_TYPE);
+  EXPECT_EQ(Status(DEC_RESET, {Arg(state), HIGH_GARBAGE}), VOICE_ERR_DEC_TYPE);
+  EXPECT_EQ(Status(DEC_RESET, {0, 3}), VOICE_ERR_NULL_STATE);
+  // A pointer is all 64 bits: one with only its upper half set is not null.
+  EXPECT_EQ(Status(ENC_RESET, {Arg(state), HIGH_GARBAGE | 3}), VOICE_OK);
+  EXPECT_EQ(Status(DEC_RESET, {Arg(state), HIGH_GARBAGE | 4}), VOICE_OK);
+}
+
+// Encodes and decodes one 160-sample frame of every codec through raw
+// pointers with the buffers at `memory`, which has room for the state blocks,
+// the samples and the frames; returns what was written, for comparison.
+struct RoundTrip {
+  std::vector<uint16_t> frames;
+  std::vector<int16_t> decoded;
+};
+
+class DllHostBuffers : public DllHost {
+ protected:
+  RoundTrip EncodeAndDecode(uint8_t* memory) {
+    auto* enc = memory;
+    auto* dec = memory + 64;
+    auto* pcm = reinterpret_cast<int16_t*>(memory + 128);
+    auto* frame = reinterpret_cast<uint16_t*>(memory + 128 + 2 * ZELK_VOICE_MAX_SAMPLES);
+    auto* out = frame + ZELK_VOICE_MAX_FRAME_WORDS + 8;
+    auto* count = out + ZELK_VOICE_MAX_SAMPLES;
+    for (int i = 0; i < ZELK_VOICE_MAX_SAMPLES; ++i) pcm[i] = static_cast<int16_t>(i * 97 - 20000);
+    // Payload words per sample count of 160: 80, 80, 40, 20 for types 1..4.
+    const uint16_t payloadWords[] = {80, 80, 40, 20};
+    RoundTrip made;
+    for (uint32_t type = 1; type <= 4; ++type) {
+      SCOPED_TRACE(type);
+      EXPECT_EQ(Status(ENC_RESET, {Arg(enc), type}), VOICE_OK);
+      EXPECT_EQ(Status(DEC_RESET, {Arg(dec), type}), VOICE_OK);
+      std::fill(frame, frame + ZELK_VOICE_MAX_FRAME_WORDS + 1, uint16_t{0xEEEE});
+      // Upper bits set on both 16-bit arguments, in the registers' upper
+      // halves too: only the low 16 bits count. The codec type is the fifth
+      // argument and travels on the stack.
+      EXPECT_EQ(Status(ENCODE, {Arg(enc), Arg(pcm), Arg(frame), HIGH_GARBAGE | 0xABCD00A0u,
+                                HIGH_GARBAGE | 0x7000'0000u | type}),
+                VOICE_OK);
+      const int words = 2 + payloadWords[type - 1];
+      EXPECT_EQ(frame[0] & 0x0300, 0x0100);
+      EXPECT_EQ(frame[1] & 0xFF, payloadWords[type - 1]);
+      EXPECT_EQ(frame[words], 0xEEEE) << "encode wrote past its frame";
+      made.frames.insert(made.frames.end(), frame, frame + words);
+
+      // Here the count pointer is the fifth argument, on the stack.
+      *count = -1;
+      std::fill(out, out + ZELK_VOICE_MAX_SAMPLES, int16_t{0x5A5A});
+      EXPECT_EQ(Status(DECODE, {Arg(dec), Arg(frame), Arg(out), HIGH_GARBAGE | type, Arg(count)}),
+                VOICE_OK);
+      EXPECT_EQ(*count, 160);
+      EXPECT_EQ(out[160], 0x5A5A) << "decode wrote past its samples";
+      made.decoded.insert(made.decoded.end(), out, out + 160);
+    }
+    frame[0] = 0x0100;
+    frame[1] = 0;
+    EXPECT_EQ(Status(ENCODE, {Arg(enc), Arg(pcm), Arg(frame), 81, 1}), VOICE_ERR_ENC_LENGTH);
+    EXPECT_EQ(Status(ENCODE, {0, Arg(pcm), Arg(frame), 80, 1}), VOICE_ERR_NULL_STATE);
+    EXPECT_EQ(Status(DECODE, {Arg(dec), Arg(frame), Arg(pcm), 1, Arg(count)}),
+              VOICE_ERR_DEC_LENGTH);
+    EXPECT_EQ(*count, 0);
+    EXPECT_EQ(Status(DECODE, {Arg(dec), 0, Arg(pcm), 1, Arg(count)}), VOICE_ERR_NULL_INPUT);
+    return made;
+  }
+
+  static constexpr size_t BUFFER_BYTES = 4096;
+};
+
+TEST_F(DllHostBuffers, EncodeAndDecodeThroughRawPointers) {
+  alignas(16) static uint8_t memory[BUFFER_BYTES];
+  const RoundTrip made = EncodeAndDecode(memory);
+  EXPECT_EQ(made.frames.size(), 4u * 2 + 80 + 80 + 40 + 20);
+  EXPECT_EQ(made.decoded.size(), 4u * 160);
+}
+
+// Every pointer the DLL receives lies above 4 GiB, where a pointer cut to 32
+// bits anywhere on the way would fault or miss: the results must be those of
+// buffers in the low part of the address space.
+TEST_F(DllHostBuffers, BuffersAboveFourGigabytes) {
+  alignas(16) static uint8_t low[BUFFER_BYTES];
+  auto* high = static_cast<uint8_t*>(
+      VirtualAlloc(nullptr, BUFFER_BYTES, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN, PAGE_READWRITE));
+  ASSERT_NE(high, nullptr) << GetLastError();
+  EXPECT_GT(reinterpret_cast<uintptr_t>(high), uintptr_t{0xFFFFFFFF});
+  const RoundTrip fromLow = EncodeAndDecode(low);
+  const RoundTrip fromHigh = EncodeAndDecode(high);
+  EXPECT_EQ(fromHigh.frames, fromLow.frames);
+  EXPECT_EQ(fromHigh.decoded, fromLow.decoded);
+  VirtualFree(high, 0, MEM_RELEASE);
+}
+
+TEST_F(DllHost, ClassExportsTakeThisInRcxAndReturnIt) {
+  // Objects of one byte between guard bytes.
+  uint8_t bytes[5] = {0x11, 0xAB, 0x22, 0x5A, 0x33};
+  uint8_t* target = &bytes[1];
+  uint8_t* source = &bytes[3];
+
+  ProbeCall made = Call(CONSTRUCTOR, {Arg(target)});
+  EXPECT_EQ(made.rax, Arg(target));
+  EXPECT_EQ(bytes[1], 0xAB) << "the constructor has no member to set";
+
+  ProbeCall assigned = Call(ASSIGN, {Arg(target), Arg(source)});
+  EXPECT_EQ(assigned.rax, Arg(target));
+  const uint8_t after[5] = {0x11, 0x5A, 0x22, 0x5A, 0x33};
+  EXPECT_EQ(std::memcmp(bytes, after, sizeof bytes), 0);
+}
+
+TEST_F(DllHost, ExportedVariableIsZero) {
+  const auto* variable = static_cast<const int*>(Find(VARIABLE));
+  ASSERT_NE(variable, nullptr);
+  EXPECT_EQ(*variable, 0);
+}
+
+DWORD WINAPI IdleThread(LPVOID) { return 7; }
+
+TEST_F(DllHost, ReloadsAndSurvivesThreadAttach) {
+  // The program also links the import library, so the module stays mapped:
+  // loads, frees and a thread's start and end reach the module entry as
+  // attach and detach notifications, which must change nothing.
+  HMODULE again = LoadLibraryA(DLL_NAME);
+  ASSERT_EQ(again, module_);
+  FreeLibrary(again);
+  HANDLE thread = CreateThread(nullptr, 0, IdleThread, nullptr, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  FreeLibrary(module_);
+  module_ = LoadLibraryA(DLL_NAME);
+  ASSERT_NE(module_, nullptr);
+  EXPECT_EQ(Status(VERSION, {}), 131490225u);
+}
+
+// A MinGW host linking the import library with the public header reaches the
+// same nine exports: the import library maps GCC's symbol names onto them.
+TEST_F(DllHost, ImportLibraryResolvesToTheSameExports) {
+  EXPECT_EQ(reinterpret_cast<const void*>(&ZELK_VOICE_EncodeFrame), Find(ENCODE));
+  EXPECT_EQ(reinterpret_cast<const void*>(&ZELK_VOICE_DecodeFrame), Find(DECODE));
+  EXPECT_EQ(reinterpret_cast<const void*>(&ZELK_VOICE_EncReset), Find(ENC_RESET));
+  EXPECT_EQ(reinterpret_cast<const void*>(&ZELK_VOICE_DecReset), Find(DEC_RESET));
+  EXPECT_EQ(reinterpret_cast<const void*>(&ZELK_VOICE_GetVersionNumber), Find(VERSION));
+  EXPECT_EQ(reinterpret_cast<const void*>(&fnZelk_voice_engine), Find(FN));
+  EXPECT_EQ(static_cast<const void*>(&nZelk_voice_engine), Find(VARIABLE));
+
+  EXPECT_EQ(fnZelk_voice_engine(), 42);
+  EXPECT_EQ(nZelk_voice_engine, 0);
+  CZelk_voice_engine a;
+  CZelk_voice_engine b;
+  CZelk_voice_engine& result = (a = b);
+  EXPECT_EQ(&result, &a);
+}
+
+#ifdef ZELK_MSVC_HOST_CALLS
+// Code compiled as a Microsoft compiler would compile it (msvc_host_calls.cpp)
+// links the DLL by the names it knows and gets the same frames and samples as
+// the calls above.
+extern "C" uint32_t MsvcHostRoundTrip(int32_t codecType, const int16_t* pcm, uint16_t* frame,
+                                      int16_t* out, int16_t* count);
+extern "C" int MsvcHostOtherExports(void);
+
+TEST(MicrosoftCompiledHost, ReachesEveryExport) {
+  EXPECT_EQ(MsvcHostOtherExports(), 0);
+  int16_t pcm[160];
+  for (int i = 0; i < 160; ++i) pcm[i] = static_cast<int16_t>(i * 331 - 26000);
+  for (int32_t type = 1; type <= 4; ++type) {
+    SCOPED_TRACE(type);
+    uint16_t frame[ZELK_VOICE_MAX_FRAME_WORDS];
+    uint16_t ours[ZELK_VOICE_MAX_FRAME_WORDS];
+    int16_t out[ZELK_VOICE_MAX_SAMPLES];
+    int16_t ourOut[ZELK_VOICE_MAX_SAMPLES];
+    int16_t count = 0;
+    int16_t ourCount = 0;
+    ASSERT_EQ(MsvcHostRoundTrip(type, pcm, frame, out, &count), VOICE_OK);
+    VoiceCodecState enc;
+    VoiceCodecState dec;
+    ASSERT_EQ(ZELK_VOICE_EncReset(&enc, type), VOICE_OK);
+    ASSERT_EQ(ZELK_VOICE_DecReset(&dec, type), VOICE_OK);
+    ASSERT_EQ(ZELK_VOICE_EncodeFrame(&enc, pcm, ours, 160, type), VOICE_OK);
+    ASSERT_EQ(ZELK_VOICE_DecodeFrame(&dec, ours, ourOut, type, &ourCount), VOICE_OK);
+    ASSERT_EQ(count, 160);
+    ASSERT_EQ(ourCount, 160);
+    EXPECT_EQ(std::memcmp(frame, ours, 2 * (2 + (ours[1] & 0xFF))), 0);
+    EXPECT_EQ(std::memcmp(out, ourOut, sizeof(int16_t) * 160), 0);
+  }
+}
+#endif
+
+}  // namespace
