@@ -1,9 +1,8 @@
-// Until the RTP component's receiver is available, G.711 payloads go through
-// the engine's frame decoder (one code per byte, rearranged into frames) and
-// lost time is filled with silence.
+// Payloads are decoded by the RTP component. Until its concealing receiver
+// is available, lost time is filled with silence.
 #include "stream_decoder.h"
 
-#include <zelk_voice_engine.h>
+#include <zelk_voice_rtp.h>
 
 #include <algorithm>
 #include <array>
@@ -16,52 +15,62 @@ struct StreamDecoder::State {
 
 StreamDecoder::~StreamDecoder() { delete state_; }
 
-long StreamDecoder::PayloadSamples(PayloadKind kind, size_t bytes) {
-  if (kind == PayloadKind::PCMU || kind == PayloadKind::PCMA) {
-    return bytes > 0 ? static_cast<long>(bytes) : -1;
+namespace {
+
+bool IsG711(PayloadKind k) { return k == PayloadKind::PCMU || k == PayloadKind::PCMA; }
+
+const char* Refusal(uint32_t status) {
+  switch (status) {
+    case ZELK_RTP_ERR_PAYLOAD_SIZE:
+      return "its size does not fit the codec";
+    case ZELK_RTP_ERR_DVI4_INDEX:
+      return "DVI4 header with a step index above 88";
+    case ZELK_RTP_ERR_DVI4_RESERVED:
+      return "DVI4 header with a reserved byte other than 0";
+    default:
+      return "refused by the decoder";
   }
-  return -1;
+}
+
+}  // namespace
+
+long StreamDecoder::PayloadSamples(PayloadKind kind, size_t bytes) {
+  // G.711 keeps no state: a long payload decodes in pieces of the largest block.
+  if (IsG711(kind)) return bytes > 0 ? static_cast<long>(bytes) : -1;
+  const int type = LibraryCodecType(kind);
+  if (type == 0) return -1;
+  const int32_t n = ZELK_RTP_PayloadSamples(type, bytes);
+  return n > 0 ? n : -1;
 }
 
 bool StreamDecoder::Decode(PayloadKind kind, std::span<const uint8_t> payload, long skip,
                            std::string& why) {
-  if (kind != PayloadKind::PCMU && kind != PayloadKind::PCMA) {
-    why = "this build decodes G.711 only";
-    return false;
-  }
-  if (payload.empty()) {
-    why = "empty payload";
+  const int type = LibraryCodecType(kind);
+  if (type == 0 || PayloadSamples(kind, payload.size()) < 0) {
+    why = "its size does not fit the codec";
     return false;
   }
   if (!state_ || kind != kind_) {
     delete state_;
     state_ = new State;
     kind_ = kind;
-    ZELK_VOICE_DecReset(&state_->codec, LibraryCodecType(kind));
+    ZELK_VOICE_DecReset(&state_->codec, type);
   }
-  // Frames of up to 480 codes, the last padded to a multiple of 80 with the
-  // code of silence; only the real samples are kept.
-  const uint8_t pad = kind == PayloadKind::PCMU ? 0xFF : 0xD5;
-  std::array<uint16_t, ZELK_VOICE_MAX_FRAME_WORDS> frame{};
   std::array<int16_t, ZELK_VOICE_MAX_SAMPLES> pcm{};
-  size_t at = 0;
+  const size_t piece = IsG711(kind) ? ZELK_VOICE_MAX_SAMPLES : payload.size();
   long toSkip = skip;
-  while (at < payload.size()) {
-    const size_t n = std::min<size_t>(payload.size() - at, ZELK_VOICE_MAX_SAMPLES);
-    const size_t padded = (n + 79) / 80 * 80;
-    frame[0] = 0x0100;
-    frame[1] = static_cast<uint16_t>(padded / 2);
-    for (size_t i = 0; i < padded; i += 2) {
-      const uint8_t a = i < n ? payload[at + i] : pad, b = i + 1 < n ? payload[at + i + 1] : pad;
-      frame[2 + i / 2] = static_cast<uint16_t>(a << 8 | b);  // the earlier code in the high byte
+  for (size_t at = 0; at < payload.size(); at += piece) {
+    const size_t n = std::min(piece, payload.size() - at);
+    size_t count = 0;
+    const uint32_t status = ZELK_RTP_DecodePayload(&state_->codec, payload.data() + at, n, type,
+                                                   pcm.data(), pcm.size(), &count);
+    if (status != ZELK_RTP_OK) {
+      why = Refusal(status);
+      return false;
     }
-    int16_t count = 0;
-    ZELK_VOICE_DecodeFrame(&state_->codec, frame.data(), pcm.data(), LibraryCodecType(kind),
-                           &count);
-    const long drop = std::min<long>(toSkip, static_cast<long>(n));
-    toSkip -= drop;
-    sink_(std::span<const int16_t>(pcm.data() + drop, n - static_cast<size_t>(drop)));
-    at += n;
+    const auto drop = static_cast<size_t>(std::min<long>(toSkip, static_cast<long>(count)));
+    toSkip -= static_cast<long>(drop);
+    sink_(std::span<const int16_t>(pcm.data() + drop, count - drop));
   }
   return true;
 }

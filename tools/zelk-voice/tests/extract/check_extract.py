@@ -2,7 +2,7 @@
 """Runs `zelk-voice extract` on a capture and checks it against peers nobody
 here wrote: the per-stream figures against `tshark -z rtp,streams`, and the
 audio against the payload bytes tshark reports, decoded by Python's audioop
-(G.711) or by the decoder program given with --dvi4-decoder (IMA/DVI4).
+(G.711) or by the program given with --payload-decoder (DVI4 by spandsp).
 
   check_extract.py --tool ZELK_VOICE --capture FILE --work DIR [options]
 
@@ -75,15 +75,25 @@ def tshark_packets(capture, args):
     return streams
 
 
-def decode(codec, payload, dvi4_decoder):
+def decode_all(codec, payloads, decoder):
+    """Each payload's samples, the payloads in sequence order (the two-bit
+    decoder keeps its state from one to the next)."""
     if codec == 'ulaw':
-        return list(memoryview(audioop.ulaw2lin(payload, 2)).cast('h'))
+        return [list(memoryview(audioop.ulaw2lin(p, 2)).cast('h')) for p in payloads]
     if codec == 'alaw':
-        return list(memoryview(audioop.alaw2lin(payload, 2)).cast('h'))
-    if codec == 'ima' and dvi4_decoder:
-        out = subprocess.run([dvi4_decoder], input=payload, capture_output=True, check=True).stdout
-        return list(memoryview(out).cast('h'))
-    return None
+        return [list(memoryview(audioop.alaw2lin(p, 2)).cast('h')) for p in payloads]
+    if codec not in ('ima', 'adpcm2') or not decoder:
+        return None
+    data = b''.join(len(p).to_bytes(2, 'big') + p for p in payloads)
+    mode = 'dvi4' if codec == 'ima' else 'adpcm2'
+    pcm = list(memoryview(subprocess.run([decoder, mode], input=data, capture_output=True,
+                                         check=True).stdout).cast('h'))
+    out, at = [], 0
+    for p in payloads:
+        n = (len(p) - 4) * 2 if codec == 'ima' else len(p) * 4
+        out.append(pcm[at:at + n])
+        at += n
+    return out
 
 
 def read_wav(path):
@@ -94,7 +104,7 @@ def read_wav(path):
         return list(memoryview(data).cast('h')), w.getnchannels()
 
 
-def check_audio(stream, packets, dvi4_decoder, join_samples):
+def check_audio(stream, packets, decoder, join_samples):
     """Every packet's samples at its timestamp's place, except late ones and the
     first samples after a loss (where concealment joins the signal)."""
     ours, channels = read_wav(stream['file'])
@@ -108,12 +118,13 @@ def check_audio(stream, packets, dvi4_decoder, join_samples):
     compared = mismatched = 0
     allowed = stream['late']
     end = 0
+    refs = decode_all(stream['codec'], [unique[e][1] for e in seqs], decoder)
+    if refs is None:
+        fail(f"no reference decoder for {stream['codec']}")
     for i, ext in enumerate(seqs):
-        ts, payload = unique[ext]
+        ts = unique[ext][0]
         pos = (ts - ts0) % (1 << 32)
-        ref = decode(stream['codec'], payload, dvi4_decoder)
-        if ref is None:
-            return 'audio not checked'
+        ref = refs[i]
         end = max(end, pos + len(ref))
         after_loss = i > 0 and seqs[i - 1] != ext - 1
         lo = join_samples if after_loss else 0
@@ -169,7 +180,8 @@ def main():
     p.add_argument('--streams', type=int, default=None, help='streams we must report')
     p.add_argument('--audio', action='store_true')
     p.add_argument('--mix', action='store_true')
-    p.add_argument('--dvi4-decoder', default=None)
+    p.add_argument('--payload-decoder', default=None,
+                   help='zelk_payload_decoder: DVI4 by spandsp, two-bit by the engine')
     p.add_argument('--split', type=int, default=0,
                    help='cut the capture into files of this many packets (editcap -c) and give '
                         'the tool all of them, in order')
@@ -242,7 +254,7 @@ def main():
         if a.audio:
             if not s['file']:
                 fail(f'{name}: no WAV written')
-            print('  ' + check_audio(s, packets[key], a.dvi4_decoder, a.join_samples))
+            print('  ' + check_audio(s, packets[key], a.payload_decoder, a.join_samples))
     if a.mix:
         check_mix(streams, packets)
 

@@ -4,7 +4,8 @@
 # mergecap (wireshark-common) and relink.py rewrite and damage the captures.
 # Needs root (tcpdump), ffmpeg, sox, tcpdump, wireshark-common and the speech
 # of Debian's codec2-examples; the RTP component's generator (zelk_rtp_sender)
-# for the DVI4 and two-bit streams, passed as $ZELK_RTP_SENDER when built.
+# for the DVI4 and two-bit streams, passed as $ZELK_RTP_SENDER (built by the
+# tests: build/<dir>/tools/zelk-voice/tests/extract/zelk_rtp_sender).
 # Takes about a minute: ffmpeg sends in real time.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -67,6 +68,15 @@ capture "$out/unknown-pt.pcap" lo 'udp portrange 47050-47051' -- \
   send "$work/a.wav" pcm_mulaw rtp://127.0.0.1:47050 "${twenty[@]}" -payload_type 97 \
   -ssrc 0x6F708192
 
+# DVI4 (static payload type 5) and a SIP call in the two-bit codec under its
+# SDP name, sent with the RTP component's payloads.
+sender=${ZELK_RTP_SENDER:?set ZELK_RTP_SENDER to the built zelk_rtp_sender}
+export ZELK_RTP_SENDER=$sender
+capture "$out/dvi4.pcap" lo 'udp port 47060' -- \
+  "$sender" dvi4 5 0x7A8B9CAD "$work/a.wav" 127.0.0.1 47060
+capture "$out/sip-adpcm2.pcap" lo 'portrange 47300-47330' -- \
+  python3 "$here/sip_call.py" udp 96 ZELK-ADPCM2 zelk:adpcm2 "$work/a.wav" "$work/b.wav" 47300
+
 # Other encapsulations of the same traffic.
 python3 "$here/relink.py" vlan "$out/ulaw.pcap" "$out/qinq.pcap" 100,200
 editcap -C 14 -T rawip "$out/ulaw.pcap" "$out/rawip.pcap"
@@ -90,6 +100,8 @@ editcap -r "$base" "$work/late.pcap" 45
 editcap -t 0.3 "$work/late.pcap" "$work/late300.pcap"
 mergecap -F pcap -w "$out/lossy.pcap" "$work/holes.pcap" "$work/dup0.pcap" "$work/dup3.pcap" \
   "$work/moved45.pcap" "$work/late300.pcap"
+# DVI4 with a burst of two lost and a single loss: each packet's header resyncs.
+editcap "$out/dvi4.pcap" "$out/dvi4-lossy.pcap" 20-21 40
 # Cut in the middle of a packet.
 size=$(stat -c %s "$base")
 head -c $((size * 2 / 3)) "$base" >"$out/truncated.pcap"

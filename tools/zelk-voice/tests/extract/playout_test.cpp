@@ -119,8 +119,8 @@ TEST(Playout, TimestampJumpsFollowTheCaptureClock) {
   // after the packet before each time (the capture says no time passed).
   PlayoutCounts c;
   EXPECT_EQ(Timeline({OnTime(0), OnTime(1), Speech(2, 4'800'000, 40), Speech(3, 4'800'160, 60),
-                 Speech(4, 1000, 80), Speech(5, 1160, 100)},
-                &c),
+                      Speech(4, 1000, 80), Speech(5, 1160, 100)},
+                     &c),
             " P0 P1 P2 P3 P4 P5");
   EXPECT_EQ(c.clockJumps, 2u);
   EXPECT_EQ(c.silence, 0);

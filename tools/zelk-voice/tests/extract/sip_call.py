@@ -5,9 +5,12 @@ processes (RTP with a dynamic payload type), then BYE and 200 OK.
 
   sip_call.py udp|tcp PT ENCODING FFMPEG_CODEC CALLER.wav CALLEE.wav BASEPORT
 
+FFMPEG_CODEC zelk:dvi4 or zelk:adpcm2 sends with $ZELK_RTP_SENDER instead of ffmpeg.
+
 SIP runs between BASEPORT and BASEPORT+2, the caller's audio is received on
 BASEPORT+10, the callee's on BASEPORT+20. TCP messages go out in two segments each.
 """
+import os
 import socket
 import subprocess
 import sys
@@ -37,6 +40,10 @@ def message(first, cseq, body='', proto='UDP'):
 
 
 def ffmpeg(wav, dest, local):
+    if ffcodec.startswith('zelk:'):  # the RTP component's sender (DVI4, two-bit)
+        ssrc = str(0x10000 * dest + local)
+        return subprocess.Popen([os.environ['ZELK_RTP_SENDER'], ffcodec[5:], pt, ssrc, wav,
+                                 HOST, str(dest), str(local)])
     return subprocess.Popen(
         ['ffmpeg', '-hide_banner', '-loglevel', 'error', '-re', '-i', wav,
          '-af', 'asetnsamples=160', '-c:a', ffcodec, '-payload_type', pt,
