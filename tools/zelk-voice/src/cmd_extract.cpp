@@ -92,9 +92,17 @@ int RunExtract(const ExtractOptions& o, bool quiet) {
   const std::vector<std::string> warnings =
       opened.empty() ? std::vector<std::string>{} : extractor.Warnings();
   if (o.json) {
-    fmt::print("{}", extract::FormatJson(opened, extractor.Reports(), warnings, errors));
+    extract::PrintJson(stdout, o.output, opened, extractor.Reports(), warnings, errors);
   } else if (!quiet && !extractor.Reports().empty()) {
-    fmt::print("{}", extract::FormatTable(extractor.Reports()));
+    extract::PrintTable(stdout, o.output, extractor.Reports());
+    const extract::StreamReports& reports = extractor.Reports();
+    for (size_t i = 0; i < reports.size(); ++i) {
+      const extract::StreamReport& r = reports[i];
+      if (r.mixNumber && r.key.ssrc == r.mixLeft) {
+        fmt::print("call {} <-> {}: {}\n", extract::ToString(r.key.src),
+                   extract::ToString(r.key.dst), extract::MixFile(o.output, r));
+      }
+    }
   }
   if (!quiet) {
     for (const std::string& w : warnings) fmt::print(stderr, "zelk-voice: warning: {}\n", w);

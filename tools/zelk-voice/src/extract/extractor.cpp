@@ -64,10 +64,21 @@ struct Extractor::Stream final : PlayoutSink {
   int64_t lastSeenNs = 0;
   int64_t endAtNs = INT64_MAX;
   std::unique_ptr<WavWriter> wav;
+  uint32_t fileNumber = 0;
+  PayloadKind fileCodec = PayloadKind::UNKNOWN;
   std::unique_ptr<StreamDecoder> decoder;
   int64_t pendingSilence = 0;  // time placed before the output existed
   bool failed = false;         // the output could not be written
 };
+
+void StreamReports::push_back(StreamReport r) {
+  if (chunks_.empty() || chunks_.back().size() == CHUNK) {
+    chunks_.emplace_back();
+    chunks_.back().reserve(CHUNK);
+  }
+  chunks_.back().push_back(std::move(r));
+  order_.push_back(static_cast<uint32_t>(order_.size()));
+}
 
 Extractor::Extractor(ExtractSettings settings) : settings_(std::move(settings)) {}
 Extractor::~Extractor() = default;
@@ -327,13 +338,30 @@ void Extractor::Feed(Stream& s, uint64_t number, int64_t timeNs, bool cut, Bytes
   }
 }
 
+std::string StreamFile(const std::string& dir, const StreamReport& r) {
+  if (r.fileNumber == 0) return "";
+  const std::string suffix = r.fileNumber > 1 ? fmt::format("-{}", r.fileNumber) : "";
+  return (std::filesystem::path(dir) /
+          fmt::format("{:08x}-{}{}.wav", r.key.ssrc, ToolCodecName(r.fileCodec), suffix))
+      .string();
+}
+
+std::string MixFile(const std::string& dir, const StreamReport& r) {
+  if (r.mixNumber == 0) return "";
+  const std::string suffix = r.mixNumber > 1 ? fmt::format("-{}", r.mixNumber) : "";
+  return (std::filesystem::path(dir) /
+          fmt::format("call-{:08x}-{:08x}{}.wav", r.mixLeft, r.mixRight, suffix))
+      .string();
+}
+
 void Extractor::OpenOutput(Stream& s, PayloadKind kind) {
-  std::string name = fmt::format("{:08x}-{}", s.key.ssrc, ToolCodecName(kind));
-  for (int n = 2; namesUsed_.count(name); ++n) {
-    name = fmt::format("{:08x}-{}-{}", s.key.ssrc, ToolCodecName(kind), n);
-  }
-  namesUsed_.insert(name);
-  const std::string path = (std::filesystem::path(settings_.outputDir) / (name + ".wav")).string();
+  s.fileNumber = ++fileNames_[uint64_t{s.key.ssrc} << 8 | static_cast<uint8_t>(kind)];
+  s.fileCodec = kind;
+  StreamReport naming;
+  naming.key = s.key;
+  naming.fileNumber = s.fileNumber;
+  naming.fileCodec = kind;
+  const std::string path = StreamFile(settings_.outputDir, naming);
   try {
     s.wav = std::make_unique<WavWriter>(path, 1);
     WavWriter* wav = s.wav.get();
@@ -374,7 +402,10 @@ void Extractor::Close(std::map<StreamKey, std::unique_ptr<Stream>>::iterator it)
   StreamReport r;
   r.key = s.key;
   r.codec = IsSpeech(s.codec) ? ToolCodecName(s.codec) : s.firstLabel;
-  r.file = s.wav && !s.failed ? s.wav->Path() : "";
+  if (s.wav && !s.failed) {
+    r.fileNumber = s.fileNumber;
+    r.fileCodec = s.fileCodec;
+  }
   r.fileIndex = s.fileIndex;
   r.firstPacket = s.firstPacket;
   r.packets = s.stats.Packets();
@@ -401,7 +432,7 @@ void Extractor::Finish() {
   while (!streams_.empty()) Close(streams_.begin());
   reassembler_.Finish();
   TakeFragmentDrops();
-  std::sort(reports_.begin(), reports_.end(), [](const StreamReport& a, const StreamReport& b) {
+  reports_.Sort([](const StreamReport& a, const StreamReport& b) {
     return std::tie(a.fileIndex, a.firstPacket, a.key) <
            std::tie(b.fileIndex, b.firstPacket, b.key);
   });
@@ -416,17 +447,28 @@ void Extractor::Finish() {
 }
 
 void Extractor::WriteMixes() {
+  // The other direction of a stream has the addresses reversed; of several,
+  // the one that started nearest in time pairs with it.
+  using Direction = std::pair<Endpoint, Endpoint>;
+  std::vector<std::pair<Direction, uint32_t>> byDirection;  // sorted, for equal_range
+  for (size_t i = 0; i < reports_.size(); ++i) {
+    if (reports_[i].fileNumber) {
+      byDirection.push_back({{reports_[i].key.src, reports_[i].key.dst}, static_cast<uint32_t>(i)});
+    }
+  }
+  std::sort(byDirection.begin(), byDirection.end());
   for (size_t i = 0; i < reports_.size(); ++i) {
     StreamReport& a = reports_[i];
-    if (a.file.empty() || !a.mixFile.empty()) continue;
-    // The other direction: addresses reversed; of several, the one that started nearest.
+    if (a.fileNumber == 0 || a.mixNumber != 0) continue;
+    const Direction back{a.key.dst, a.key.src};
+    const auto [from, to] = std::equal_range(
+        byDirection.begin(), byDirection.end(), std::pair<Direction, uint32_t>{back, 0},
+        [](const auto& x, const auto& y) { return x.first < y.first; });
     StreamReport* best = nullptr;
-    for (size_t j = i + 1; j < reports_.size(); ++j) {
+    for (auto it = from; it != to; ++it) {
+      const size_t j = it->second;
       StreamReport& b = reports_[j];
-      if (b.file.empty() || !b.mixFile.empty() || b.key.src != a.key.dst ||
-          b.key.dst != a.key.src) {
-        continue;
-      }
+      if (j <= i || b.mixNumber != 0) continue;
       if (!best || std::llabs(b.startNs - a.startNs) < std::llabs(best->startNs - a.startNs)) {
         best = &b;
       }
@@ -441,16 +483,15 @@ void Extractor::WriteMixes() {
 }
 
 void Extractor::WriteMix(StreamReport& a, StreamReport& b) {
-  std::string name = fmt::format("call-{:08x}-{:08x}", a.key.ssrc, b.key.ssrc);
-  for (int n = 2; namesUsed_.count(name); ++n) {
-    name = fmt::format("call-{:08x}-{:08x}-{}", a.key.ssrc, b.key.ssrc, n);
-  }
-  namesUsed_.insert(name);
-  const std::string path = (std::filesystem::path(settings_.outputDir) / (name + ".wav")).string();
+  StreamReport naming;
+  naming.mixLeft = a.key.ssrc;
+  naming.mixRight = b.key.ssrc;
+  naming.mixNumber = ++mixNames_[{a.key.ssrc, b.key.ssrc}];
+  const std::string path = MixFile(settings_.outputDir, naming);
   // Aligned by capture time: the later stream starts after leading silence.
   const int64_t offset = static_cast<int64_t>(
       std::llround(static_cast<double>(b.startNs - a.startNs) * PLAYOUT_RATE / 1e9));
-  WavReader left(a.file), right(b.file);
+  WavReader left(StreamFile(settings_.outputDir, a)), right(StreamFile(settings_.outputDir, b));
   WavReader* readers[2] = {&left, &right};
   int64_t lead[2] = {std::max<int64_t>(0, -offset), std::max<int64_t>(0, offset)};
   const int64_t total = std::max(lead[0] + left.Samples(), lead[1] + right.Samples());
@@ -475,7 +516,11 @@ void Extractor::WriteMix(StreamReport& a, StreamReport& b) {
     out.Write(std::span<const int16_t>(both.data(), 2 * frames));
   }
   out.Commit();
-  a.mixFile = b.mixFile = path;
+  for (StreamReport* r : {&a, &b}) {
+    r->mixNumber = naming.mixNumber;
+    r->mixLeft = naming.mixLeft;
+    r->mixRight = naming.mixRight;
+  }
 }
 
 }  // namespace zv::extract

@@ -6,12 +6,13 @@
 // and SIP over TCP being reassembled, each bounded.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "capture_file.h"
@@ -33,7 +34,11 @@ struct ExtractSettings {
 struct StreamReport {
   StreamKey key;
   std::string codec;  // "ulaw", ... or what the payload type stands for
-  std::string file;   // the WAV written, "" when none
+  // Its WAV, DIR/<ssrc>-<codec>[-<number>].wav: number 0 when none was
+  // written, 1 for the plain name, 2.. when the name was taken (kept as
+  // numbers, not paths: a capture may hold a hundred thousand streams).
+  uint32_t fileNumber = 0;
+  PayloadKind fileCodec = PayloadKind::UNKNOWN;
   int fileIndex = 0;  // capture file and packet number of its first packet
   uint64_t firstPacket = 0;
   uint64_t packets = 0;
@@ -49,8 +54,38 @@ struct StreamReport {
   int64_t firstNs = 0, lastNs = 0;
   int64_t startNs = 0;  // capture time of the WAV's first sample
   int64_t samples = 0, concealed = 0, silence = 0;
-  std::string mixFile;  // the stereo call file it is part of, "" when none
+  // The stereo call file it is part of, DIR/call-<left ssrc>-<right ssrc>[-<number>].wav.
+  uint32_t mixNumber = 0;  // 0: none
+  uint32_t mixLeft = 0, mixRight = 0;
 };
+
+// The reports, kept in chunks of fixed size (a capture may hold a hundred
+// thousand streams: no reallocation doubling the peak), read in the order
+// Sort gave.
+class StreamReports {
+ public:
+  void push_back(StreamReport r);
+  size_t size() const { return order_.size(); }
+  bool empty() const { return order_.empty(); }
+  StreamReport& operator[](size_t i) { return At(order_[i]); }
+  const StreamReport& operator[](size_t i) const {
+    return const_cast<StreamReports*>(this)->At(order_[i]);
+  }
+  template <typename Less>
+  void Sort(Less less) {
+    std::sort(order_.begin(), order_.end(),
+              [&](uint32_t a, uint32_t b) { return less(At(a), At(b)); });
+  }
+
+ private:
+  static constexpr size_t CHUNK = 4096;
+  StreamReport& At(uint32_t i) { return chunks_[i / CHUNK][i % CHUNK]; }
+  std::vector<std::vector<StreamReport>> chunks_;
+  std::vector<uint32_t> order_;
+};
+
+std::string StreamFile(const std::string& dir, const StreamReport& r);  // "" when none
+std::string MixFile(const std::string& dir, const StreamReport& r);     // "" when none
 
 class Extractor {
  public:
@@ -66,7 +101,7 @@ class Extractor {
   // was found.
   void Finish();
 
-  const std::vector<StreamReport>& Reports() const { return reports_; }
+  const StreamReports& Reports() const { return reports_; }
   std::vector<std::string> Errors() const;    // each "FILE: packet N: ..."; exit 1
   std::vector<std::string> Warnings() const;  // worth knowing, not failures
 
@@ -105,8 +140,9 @@ class Extractor {
   SdpDirectory sdp_;
   RtpDetector detector_;
   std::map<StreamKey, std::unique_ptr<Stream>> streams_;
-  std::vector<StreamReport> reports_;
-  std::set<std::string> namesUsed_;
+  StreamReports reports_;
+  std::unordered_map<uint64_t, uint32_t> fileNames_;  // (ssrc, codec) -> names taken
+  std::map<std::pair<uint32_t, uint32_t>, uint32_t> mixNames_;
   int64_t lastHousekeepingNs_ = 0;
   uint64_t nextStreamIndex_ = 0;
   std::vector<uint64_t> packetsPerFile_;

@@ -1,5 +1,6 @@
 #include "payload_types.h"
 
+#include <fmt/format.h>
 #include <zelk_voice_rtp.h>
 
 #include <algorithm>
@@ -86,8 +87,8 @@ PayloadType PayloadTypeFromEncoding(std::string_view name, uint32_t rate, bool a
     if (EqualNoCase(name, "DVI4")) return {PayloadKind::DVI4, rate, label};
     if (EqualNoCase(name, ZELK_RTP_ADPCM2_ENCODING_NAME)) return {PayloadKind::ADPCM2, rate, label};
   }
-  label += "/" + std::to_string(rate);
-  return {PayloadKind::UNSUPPORTED, rate, label};
+  // (fmt, not string +=: GCC 12 at -O3 warns falsely about the latter)
+  return {PayloadKind::UNSUPPORTED, rate, fmt::format("{}/{}", name, rate)};
 }
 
 std::optional<PayloadKind> PayloadKindFromUserName(std::string_view name) {

@@ -35,51 +35,73 @@ std::string JsonList(const std::vector<std::string>& items, const char* indent) 
 
 double Seconds(int64_t ns) { return static_cast<double>(ns) / 1e9; }
 
-}  // namespace
+constexpr size_t COLUMNS = 12;
+using Row = std::array<std::string, COLUMNS>;
 
-std::string FormatTable(const std::vector<StreamReport>& reports) {
-  constexpr size_t COLUMNS = 12;
-  using Row = std::array<std::string, COLUMNS>;
-  std::vector<Row> rows = {{"source", "destination", "SSRC", "codec", "packets", "lost", "missing",
-                            "dups", "out of order", "max delta ms", "jitter ms mean/max",
-                            "output"}};
-  for (const StreamReport& r : reports) {
-    rows.push_back({ToString(r.key.src), ToString(r.key.dst), fmt::format("0x{:08X}", r.key.ssrc),
-                    r.codec, std::to_string(r.packets), std::to_string(r.lost),
-                    std::to_string(r.missing), std::to_string(r.duplicates),
-                    std::to_string(r.outOfOrder), fmt::format("{:.3f}", r.maxDeltaMs),
-                    fmt::format("{:.3f} / {:.3f}", r.meanJitterMs, r.maxJitterMs),
-                    r.file.empty() ? "-" : r.file});
-  }
-  std::array<size_t, COLUMNS> width{};
-  for (const Row& row : rows) {
-    for (size_t c = 0; c < COLUMNS; ++c) width[c] = std::max(width[c], row[c].size());
-  }
+const Row HEADINGS = {"source",
+                      "destination",
+                      "SSRC",
+                      "codec",
+                      "packets",
+                      "lost",
+                      "missing",
+                      "dups",
+                      "out of order",
+                      "max delta ms",
+                      "jitter ms mean/max",
+                      "output"};
+
+Row TableRow(const std::string& dir, const StreamReport& r) {
+  return {ToString(r.key.src),
+          ToString(r.key.dst),
+          fmt::format("0x{:08X}", r.key.ssrc),
+          r.codec,
+          std::to_string(r.packets),
+          std::to_string(r.lost),
+          std::to_string(r.missing),
+          std::to_string(r.duplicates),
+          std::to_string(r.outOfOrder),
+          fmt::format("{:.3f}", r.maxDeltaMs),
+          fmt::format("{:.3f} / {:.3f}", r.meanJitterMs, r.maxJitterMs),
+          r.fileNumber ? StreamFile(dir, r) : "-"};
+}
+
+void PrintRow(std::FILE* out, const Row& row, const std::array<size_t, COLUMNS>& width) {
   // Numbers line up on the right, names on the left.
   constexpr std::array<bool, COLUMNS> RIGHT = {false, false, false, false, true, true,
                                                true,  true,  true,  true,  true, false};
-  std::string out;
-  for (const Row& row : rows) {
-    std::string line;
-    for (size_t c = 0; c < COLUMNS; ++c) {
-      if (c) line += "  ";
-      line += RIGHT[c] ? fmt::format("{:>{}}", row[c], width[c])
-                       : (c + 1 < COLUMNS ? fmt::format("{:<{}}", row[c], width[c]) : row[c]);
-    }
-    out += line + "\n";
+  std::string line;
+  for (size_t c = 0; c < COLUMNS; ++c) {
+    if (c) line += "  ";
+    line += RIGHT[c] ? fmt::format("{:>{}}", row[c], width[c])
+                     : (c + 1 < COLUMNS ? fmt::format("{:<{}}", row[c], width[c]) : row[c]);
   }
-  return out;
+  fmt::print(out, "{}\n", line);
 }
 
-std::string FormatJson(const std::vector<std::string>& captures,
-                       const std::vector<StreamReport>& reports,
-                       const std::vector<std::string>& warnings,
-                       const std::vector<std::string>& errors) {
-  std::string out = "{\n  \"captures\": " + JsonList(captures, "  ") + ",\n  \"streams\": [";
+}  // namespace
+
+void PrintTable(std::FILE* out, const std::string& dir, const StreamReports& reports) {
+  // Two passes, the widths and then the rows: only one row is held at a time.
+  std::array<size_t, COLUMNS> width{};
+  auto widen = [&](const Row& row) {
+    for (size_t c = 0; c < COLUMNS; ++c) width[c] = std::max(width[c], row[c].size());
+  };
+  widen(HEADINGS);
+  for (size_t i = 0; i < reports.size(); ++i) widen(TableRow(dir, reports[i]));
+  PrintRow(out, HEADINGS, width);
+  for (size_t i = 0; i < reports.size(); ++i) PrintRow(out, TableRow(dir, reports[i]), width);
+}
+
+void PrintJson(std::FILE* out, const std::string& dir, const std::vector<std::string>& captures,
+               const StreamReports& reports, const std::vector<std::string>& warnings,
+               const std::vector<std::string>& errors) {
+  fmt::print(out, "{{\n  \"captures\": {},\n  \"streams\": [", JsonList(captures, "  "));
   for (size_t i = 0; i < reports.size(); ++i) {
     const StreamReport& r = reports[i];
-    out += i ? ",\n" : "\n";
-    out += fmt::format(
+    fmt::print(out, "{}", i ? ",\n" : "\n");
+    fmt::print(
+        out,
         "    {{\n"
         "      \"source\": {},\n      \"destination\": {},\n"
         "      \"ssrc\": \"0x{:08X}\",\n      \"codec\": {},\n"
@@ -98,13 +120,12 @@ std::string FormatJson(const std::vector<std::string>& captures,
         r.firstPacket, Seconds(r.firstNs), Seconds(r.lastNs), r.packets, r.lost, r.missing,
         r.duplicates, r.outOfOrder, r.late, r.maxDeltaMs, r.meanJitterMs, r.maxJitterMs, r.jitterMs,
         r.samples, r.concealed, r.silence, Seconds(r.startNs),
-        r.file.empty() ? "null" : JsonString(r.file),
-        r.mixFile.empty() ? "null" : JsonString(r.mixFile));
+        r.fileNumber ? JsonString(StreamFile(dir, r)) : "null",
+        r.mixNumber ? JsonString(MixFile(dir, r)) : "null");
   }
-  out += reports.empty() ? "],\n" : "\n  ],\n";
-  out += "  \"warnings\": " + JsonList(warnings, "  ") + ",\n";
-  out += "  \"errors\": " + JsonList(errors, "  ") + "\n}\n";
-  return out;
+  fmt::print(out, "{}", reports.empty() ? "],\n" : "\n  ],\n");
+  fmt::print(out, "  \"warnings\": {},\n", JsonList(warnings, "  "));
+  fmt::print(out, "  \"errors\": {}\n}}\n", JsonList(errors, "  "));
 }
 
 }  // namespace zv::extract

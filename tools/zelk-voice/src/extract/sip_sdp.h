@@ -56,7 +56,7 @@ SipParse ParseSipMessage(Bytes data, bool stream, SipMessage& out);
 // the media, latest first, in bounded memory.
 class SdpDirectory {
  public:
-  explicit SdpDirectory(size_t maxEndpoints = 65536) : maxEndpoints_(maxEndpoints) {}
+  explicit SdpDirectory(size_t maxEndpoints = 8192) : maxEndpoints_(maxEndpoints) {}
 
   void Learn(const SipMessage& message);
 

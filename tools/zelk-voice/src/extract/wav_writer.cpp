@@ -52,6 +52,7 @@ std::array<uint8_t, HEADER_BYTES> Header(int channels, int rate, uint32_t dataBy
 WavWriter::WavWriter(const std::string& path, int channels, int rate)
     : file_(std::make_unique<OutputFile>(path)), channels_(channels) {
   const auto h = Header(channels, rate, 0);
+  pending_.reserve(FLUSH_BYTES);
   pending_.assign(h.begin(), h.end());
 }
 
@@ -69,12 +70,13 @@ void WavWriter::Write(std::span<const int16_t> samples) {
     throw Failure(fmt::format("{}: more audio than a WAV file holds (4 GB)", Path()));
   }
   for (int16_t s : samples) {
+    // The buffer never grows past its first allocation: it is written out when full.
+    if (pending_.size() + 2 > FLUSH_BYTES) Drain();
     const auto u = static_cast<uint16_t>(s);
     pending_.push_back(static_cast<uint8_t>(u));
     pending_.push_back(static_cast<uint8_t>(u >> 8));
   }
   samples_ += static_cast<int64_t>(samples.size());
-  if (pending_.size() >= FLUSH_BYTES) Drain();
 }
 
 void WavWriter::WriteSilence(int64_t frames) {
