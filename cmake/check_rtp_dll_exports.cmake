@@ -24,6 +24,7 @@ set(expected_exports
     "_ZELK_RTP_UlawToAlaw@16")
 # What the component calls of the engine, by the names the engine exports.
 set(expected_engine_imports
+    "_ZELK_VOICE_DecReset@8"
     "_ZELK_VOICE_DecodeFrame@20"
     "_ZELK_VOICE_EncodeFrame@20")
 # Case-insensitive, as Windows compares module names.

@@ -51,7 +51,8 @@ int main(void) {
       int16_t got = 0;
       uint32_t status = ZELK_VOICE_EncodeFrame(&enc, in + pos, frame, FRAME, codecs[c].type);
       if (status == VOICE_OK) {
-        frameBytes = 4u + 2u * (frame[1] & 0xFFu);
+        /* L is the frame's third byte: frame words are little-endian on every host. */
+        frameBytes = 4u + 2u * ((const unsigned char*)frame)[2];
         status = ZELK_VOICE_DecodeFrame(&dec, frame, out + pos, codecs[c].type, &got);
       }
       if (status != VOICE_OK || got != FRAME) {

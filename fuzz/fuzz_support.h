@@ -94,6 +94,13 @@ constexpr int SamplesPerPayloadWord(int codecType) {
 
 constexpr bool FrameSampleCountValid(int n) { return n >= 80 && n <= 480 && n % 80 == 0; }
 
+// The value of a frame word, whose first byte is the low one on every host.
+inline uint16_t FrameWordValue(const uint16_t* word) {
+  unsigned char b[2];
+  std::memcpy(b, word, 2);
+  return static_cast<uint16_t>(b[0] | b[1] << 8);
+}
+
 // A reset must not remember what the block held: two blocks with different
 // contents agree on every owned byte afterwards, and neither changes a byte
 // the codec does not own. A bad type changes nothing.

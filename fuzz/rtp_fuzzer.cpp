@@ -190,8 +190,9 @@ void FrameToPayload(Args& a) {
   StateBuffer loaded = a.state;
   FUZZ_CHECK(ZELK_RTP_PayloadToFrame(a.codec, At(payload), payload.size(), loaded.bytes, At(back),
                                      back.size() * 2, &backBytes) == ZELK_RTP_OK);
-  const size_t words = frame[1] & 0xFFu;
-  FUZZ_CHECK(backBytes == 4 + 2 * words && back[0] == 0x0100 && back[1] == words);
+  const size_t words = FrameWordValue(&frame[1]) & 0xFFu;
+  FUZZ_CHECK(backBytes == 4 + 2 * words && FrameWordValue(&back[0]) == 0x0100 &&
+             FrameWordValue(&back[1]) == words);
   FUZZ_CHECK(std::memcmp(At(back) + 2, At(frame) + 2, 2 * words) == 0);
   if (a.codec == IMA_ADPCM) FUZZ_CHECK(std::memcmp(loaded.bytes, a.state.bytes, 3) == 0);
 }

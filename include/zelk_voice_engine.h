@@ -83,14 +83,17 @@ extern "C" {
 #endif
 
 /* Encodes sampleCount samples (80..480, a multiple of 80) into one
- * VoiceFrame of exactly 2 + L words, L being the frame's word 1. */
+ * VoiceFrame of exactly 2 + L words, L being the low byte of word 1 (the
+ * frame's third byte). Frame words are little-endian on every host; PCM is in
+ * host order. pcm and frame may overlap: the result is that of separate
+ * buffers. */
 ZELK_VOICE_EXPORT uint32_t ZELK_VOICE_CALL ZELK_VOICE_EncodeFrame(void* state, const int16_t* pcm,
                                                                   uint16_t* frame,
                                                                   int32_t sampleCount,
                                                                   int32_t codecType);
 
 /* Decodes one VoiceFrame into pcm (room for 480 samples) and stores the
- * number of samples written in *sampleCountOut. */
+ * number of samples written in *sampleCountOut. frame and pcm may overlap. */
 ZELK_VOICE_EXPORT uint32_t ZELK_VOICE_CALL ZELK_VOICE_DecodeFrame(void* state,
                                                                   const uint16_t* frame,
                                                                   int16_t* pcm, int32_t codecType,

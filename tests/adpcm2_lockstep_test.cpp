@@ -14,6 +14,7 @@
 
 #include "adpcm2_independent_reference.h"
 #include "codec/adpcm2/adpcm2.h"
+#include "frame_bytes.h"
 #include "test_signals.h"
 #include "zelk_voice_engine.h"
 
@@ -41,7 +42,7 @@ bool FieldsEqual(const Party& x, const Party& y) {
 }
 
 int CodeInFrame(const uint16_t* frame, int k) {
-  return (frame[2 + k / 8] >> (14 - 2 * (k % 8))) & 3;
+  return (testing::LoadWireWord(&frame[2 + k / 8]) >> (14 - 2 * (k % 8))) & 3;
 }
 
 // Runs `pcm` through an encoder, a per-sample tracking encoder (which exposes

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "codec/g711/g711.h"
+#include "frame_bytes.h"
 #include "test_signals.h"
 #include "zelk_voice_engine.h"
 
@@ -65,13 +66,13 @@ std::vector<uint16_t> ValidFrame(int codec, int samples) {
   return frame;
 }
 
+// The version is a fixed number that hosts compare with; written out here in
+// both forms rather than taken from the header that the library also uses.
 TEST(Api, VersionAndClassStyleExports) {
   EXPECT_EQ(ZELK_VOICE_GetVersionNumber(), 131490225u);
-  EXPECT_EQ(ZELK_VOICE_GetVersionNumber(), ZELK_VOICE_VERSION_NUMBER);
+  EXPECT_EQ(ZELK_VOICE_GetVersionNumber(), 0x07D661B1u);
   EXPECT_EQ(fnZelk_voice_engine(), 42);
   EXPECT_EQ(nZelk_voice_engine, 0);
-  CZelk_voice_engine a, b;
-  EXPECT_EQ(&(a = b), &a);
   EXPECT_EQ(sizeof(CZelk_voice_engine), 1u);
   EXPECT_EQ(sizeof(VoiceCodecState), 52u);
   EXPECT_EQ(alignof(VoiceCodecState), 4u);
@@ -124,8 +125,8 @@ TEST(ApiEncode, WritesExactlyTheFrameForEveryCodecAndSize) {
       ASSERT_EQ(ZELK_VOICE_EncodeFrame(b.state.data(), pcm.data(), b.frame.data(), n, codec),
                 VOICE_OK);
       const int words = PayloadWords(codec, n);
-      EXPECT_EQ(b.frame[0], 0x0100);
-      EXPECT_EQ(b.frame[1], words);
+      EXPECT_EQ(zelk::testing::LoadWireWord(&b.frame[0]), 0x0100);
+      EXPECT_EQ(zelk::testing::LoadWireWord(&b.frame[1]), words);
       EXPECT_EQ(b.FrameChangedFrom(2 + static_cast<size_t>(words)), -1) << codec << " " << n;
       // Bytes past the 52-byte block are never the codec's.
       for (size_t i = 52; i < b.state.size(); ++i) EXPECT_EQ(b.state[i], kStateSentinel);
@@ -170,8 +171,8 @@ TEST(ApiDecode, ChecksRunInOrderAndFailuresOnlyClearTheCount) {
   for (const DecodeCase& c : cases) {
     Buffers b;
     std::vector<uint16_t> frame(300, 0x5555);
-    frame[0] = c.header;
-    frame[1] = c.length;
+    zelk::testing::StoreWireWord(&frame[0], c.header);
+    zelk::testing::StoreWireWord(&frame[1], c.length);
     int16_t count = 1234;
     const uint32_t status =
         ZELK_VOICE_DecodeFrame(b.state.data(), frame.data(), b.pcm.data(), c.codec, &count);
@@ -247,8 +248,8 @@ TEST(ApiDecode, IgnoredHeaderAndLengthBitsDoNotChangeTheResult) {
       VOICE_OK);
   for (uint16_t header : {0x1100, 0xFD01, 0x0101}) {
     auto variant = frame;
-    variant[0] = header;
-    variant[1] = 0x0128;  // L = 40 with a stray high byte
+    zelk::testing::StoreWireWord(&variant[0], header);
+    zelk::testing::StoreWireWord(&variant[1], 0x0128);  // L = 40 with a stray high byte
     Buffers b;
     ASSERT_EQ(ZELK_VOICE_DecodeFrame(b.state.data(), variant.data(), b.pcm.data(), 2, &count),
               VOICE_OK);

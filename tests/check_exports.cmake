@@ -1,8 +1,12 @@
-# The shared library exports the public API and nothing else.
-execute_process(COMMAND nm -D --defined-only --format=just-symbols ${LIBRARY}
+# The shared library exports the public API and nothing else. NM is the
+# toolchain's nm, which reads the target's objects in a cross build.
+if(NOT NM)
+  set(NM nm)
+endif()
+execute_process(COMMAND ${NM} -D --defined-only --format=just-symbols ${LIBRARY}
                 OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
 endif()
 string(REGEX REPLACE "\n$" "" out "${out}")
 string(REPLACE "\n" ";" symbols "${out}")

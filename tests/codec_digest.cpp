@@ -4,12 +4,18 @@
 //
 // Only the public interface is used and the signals are generated with integer
 // arithmetic alone, so two builds of the library on different platforms (the
-// Linux shared library, the Windows DLL under Wine) must print the same lines.
+// Linux shared library, the Windows DLL under Wine, big-endian s390x and
+// aarch64 under qemu) must print the same lines, which tests/data holds.
+// Frames are digested as the bytes they are; samples and state fields as
+// little-endian numbers, so that the host's byte order does not show.
 // One line per codec and signal keeps a mismatch easy to place.
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
+#include "frame_bytes.h"
 #include "zelk_voice_engine.h"
 
 namespace {
@@ -44,7 +50,40 @@ struct Digest {
     Byte(static_cast<uint8_t>(v));
     Byte(static_cast<uint8_t>(v >> 8));
   }
+  // The first `words` words of a frame, byte by byte in memory order.
+  void FrameWords(const uint16_t* frame, int words) {
+    for (uint8_t b : zelk::testing::WireBytes(frame, static_cast<size_t>(words))) Byte(b);
+  }
 };
+
+// A state block field by field in host order: IMA ADPCM's int16 predictor and
+// int8 step index, the two-bit coder's 23 int16 fields, two spare bytes and
+// int32 yl; every other byte (all of G.711's block) by itself.
+void DigestState(int32_t codec, const VoiceCodecState& state, Digest& d) {
+  unsigned char bytes[sizeof state];
+  std::memcpy(bytes, &state, sizeof state);
+  size_t at = 0;
+  auto half = [&] {
+    uint16_t v;
+    std::memcpy(&v, bytes + at, 2);
+    d.Half(v);
+    at += 2;
+  };
+  if (codec == IMA_ADPCM) half();
+  if (codec == ADPCM_2BIT) {
+    while (at < 46) half();
+    d.Byte(bytes[at++]);
+    d.Byte(bytes[at++]);
+    uint32_t yl;
+    std::memcpy(&yl, bytes + at, 4);
+    d.Word(yl);
+    at += 4;
+  }
+  while (at < sizeof bytes) d.Byte(bytes[at++]);
+}
+
+// The payload length L: the frame's third byte.
+int PayloadWordsOf(const uint16_t* frame) { return zelk::testing::LoadWireWord(frame + 1) & 0xFF; }
 
 int16_t Saturate(int32_t v) {
   return static_cast<int16_t>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
@@ -125,16 +164,16 @@ void DigestStreams(int32_t codec, const std::vector<int16_t>& signal, Digest& d)
       int16_t pcm[ZELK_VOICE_MAX_SAMPLES] = {};
       int16_t count = -1;
       d.Word(ZELK_VOICE_EncodeFrame(&enc, &signal[static_cast<size_t>(at)], frame, n, codec));
-      const int words = 2 + (frame[1] & 0xFF);
-      for (int i = 0; i < words && i < ZELK_VOICE_MAX_FRAME_WORDS; ++i) d.Half(frame[i]);
+      const int words = 2 + PayloadWordsOf(frame);
+      d.FrameWords(frame, words < ZELK_VOICE_MAX_FRAME_WORDS ? words : ZELK_VOICE_MAX_FRAME_WORDS);
       d.Word(ZELK_VOICE_DecodeFrame(&dec, frame, pcm, codec, &count));
       d.Half(static_cast<uint16_t>(count));
       for (int i = 0; i < count && i < ZELK_VOICE_MAX_SAMPLES; ++i) {
         d.Half(static_cast<uint16_t>(pcm[i]));
       }
     }
-    for (uint32_t w : enc.opaque) d.Word(w);
-    for (uint32_t w : dec.opaque) d.Word(w);
+    DigestState(codec, enc, d);
+    DigestState(codec, dec, d);
   }
 }
 
@@ -148,9 +187,10 @@ void DigestArbitraryPayloads(int32_t codec, uint32_t seed, Digest& d) {
     const int samples = FRAME_SIZES[rng.Below(6)];
     const int words = samples / SamplesPerWord(codec);
     uint16_t frame[ZELK_VOICE_MAX_FRAME_WORDS];
-    frame[0] = static_cast<uint16_t>((rng.Next() & 0xFCFF) | 0x0100);
-    frame[1] = static_cast<uint16_t>(words);
-    for (int i = 0; i < words; ++i) frame[2 + i] = static_cast<uint16_t>(rng.Next());
+    using zelk::testing::StoreWireWord;
+    StoreWireWord(&frame[0], static_cast<uint16_t>((rng.Next() & 0xFCFF) | 0x0100));
+    StoreWireWord(&frame[1], static_cast<uint16_t>(words));
+    for (int i = 0; i < words; ++i) StoreWireWord(&frame[2 + i], static_cast<uint16_t>(rng.Next()));
     int16_t pcm[ZELK_VOICE_MAX_SAMPLES] = {};
     int16_t count = -1;
     d.Word(ZELK_VOICE_DecodeFrame(&dec, frame, pcm, codec, &count));
@@ -159,14 +199,16 @@ void DigestArbitraryPayloads(int32_t codec, uint32_t seed, Digest& d) {
       d.Half(static_cast<uint16_t>(pcm[i]));
     }
   }
-  for (uint32_t w : dec.opaque) d.Word(w);
+  DigestState(codec, dec, d);
 }
 
 // Statuses of refused calls, including 32-bit arguments whose upper half is set.
 void DigestRefusals(Digest& d) {
   VoiceCodecState state{};
   int16_t pcm[ZELK_VOICE_MAX_SAMPLES] = {};
-  uint16_t frame[ZELK_VOICE_MAX_FRAME_WORDS] = {0x0100, 40};
+  uint16_t frame[ZELK_VOICE_MAX_FRAME_WORDS] = {};
+  zelk::testing::StoreWireWord(&frame[0], 0x0100);
+  zelk::testing::StoreWireWord(&frame[1], 40);
   int16_t count = 0;
   const int32_t lengths[] = {0, 79, 81, 480, 560, -80, 0x10050, 0x7FFF0050};
   const int32_t types[] = {0, 1, 4, 5, -1, 0x10001, 0x20004, 0x7FFF};
@@ -182,8 +224,8 @@ void DigestRefusals(Digest& d) {
   for (uint16_t header : headers) {
     for (uint16_t lengthWord : lengthWords) {
       for (int32_t t : types) {
-        frame[0] = header;
-        frame[1] = lengthWord;
+        zelk::testing::StoreWireWord(&frame[0], header);
+        zelk::testing::StoreWireWord(&frame[1], lengthWord);
         VoiceCodecState dec{};
         ZELK_VOICE_DecReset(&dec, t);
         d.Word(ZELK_VOICE_DecodeFrame(&dec, frame, pcm, t, &count));

@@ -8,14 +8,26 @@
 
 #include "codec/g711/g711.h"
 #include "frame/voice_frame.h"
+#include "frame_bytes.h"
 
 namespace zelk {
 namespace {
 
-std::vector<uint8_t> WireBytes(const uint16_t* frame, size_t words) {
-  std::vector<uint8_t> bytes(words * 2);
-  std::memcpy(bytes.data(), frame, bytes.size());
-  return bytes;
+using testing::FrameFromBytes;
+using testing::LoadWireWord;
+using testing::WireBytes;
+
+// The word helpers against the bytes in memory, whatever the host's order.
+TEST(FrameLayout, WordsAreLittleEndianBytesOnEveryHost) {
+  uint16_t word = 0;
+  FrameStoreWord(&word, 0x1234);
+  EXPECT_EQ(WireBytes(&word, 1), (std::vector<uint8_t>{0x34, 0x12}));
+  const auto frame = FrameFromBytes({0xCD, 0xAB, 0x01, 0x80});
+  EXPECT_EQ(FrameLoadWord(&frame[0]), 0xABCD);
+  EXPECT_EQ(FrameLoadWord(&frame[1]), 0x8001);
+  uint16_t header[2];
+  FrameWriteHeader(header, 240);
+  EXPECT_EQ(WireBytes(header, 2), (std::vector<uint8_t>{0x00, 0x01, 0xF0, 0x00}));
 }
 
 TEST(FrameLayout, G711EarlierCodeInTheHighByte) {
@@ -44,7 +56,7 @@ TEST(FrameLayout, ImaBytesInTimeOrderEarlierCodeInTheHighNibble) {
   EXPECT_EQ((std::vector<uint8_t>(bytes.begin(), bytes.begin() + 6)),
             (std::vector<uint8_t>{0x00, 0x01, 0x14, 0x00, 0xF1, 0x23}));
   // Read as a word: c[0] in bits 4-7, c[1] 0-3, c[2] 12-15, c[3] 8-11.
-  EXPECT_EQ(frame[2], 0x23F1);
+  EXPECT_EQ(LoadWireWord(&frame[2]), 0x23F1);
 }
 
 TEST(FrameLayout, TwoBitEarliestCodeInTheTopBits) {
@@ -88,8 +100,9 @@ TEST(FrameLayout, UnpackInvertsPackAndStaysInBounds) {
 TEST(FrameLayout, ReaderUsesOnlyHeaderBits8To9AndTheLowLengthByte) {
   for (uint16_t header : {0x0100, 0x1100, 0xFD01, 0x0101}) EXPECT_TRUE(FrameHeaderValid(header));
   for (uint16_t header : {0x0000, 0x0200, 0x0300, 0xFCFF}) EXPECT_FALSE(FrameHeaderValid(header));
-  const uint16_t frame[2] = {0x0100, 0x0128};
-  EXPECT_EQ(FrameLengthByte(frame), 40);
+  const auto frame = FrameFromBytes({0x00, 0x01, 0x28, 0x01});
+  EXPECT_EQ(FrameLengthByte(frame.data()), 40);
+  EXPECT_EQ(FrameHeaderWord(frame.data()), 0x0100);
 }
 
 }  // namespace

@@ -214,7 +214,9 @@ TEST(G711, BlockOperationsHonourTheirCount) {
   int16_t out[6];
   std::fill(std::begin(out), std::end(out), int16_t{0x5A5A});
   G711UlawExpand(codes, out, 2);
-  EXPECT_EQ(out[0], G711_ULAW_EXPAND_TABLE[0xD5]);
+  // mu-law 0xD5 and 0xD4: segment 2, steps 10 and 11, (8m + 132) * 4 - 132.
+  EXPECT_EQ(out[0], 716);
+  EXPECT_EQ(out[1], 748);
   EXPECT_EQ(out[2], 0x5A5A);
 
   // Zero, negative and "negative in the low 16 bits" counts write nothing.

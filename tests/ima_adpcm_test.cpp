@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "frame_bytes.h"
 #include "ima_adpcm_reference.h"
 #include "test_signals.h"
 #include "zelk_voice_engine.h"
@@ -374,8 +375,8 @@ TEST(ImaAdpcmLockstep, EncoderAndDecoderBlocksStayEqualAfterEveryFrame) {
         const int n = 80 * static_cast<int>(rng() % 6 + 1);
         if (pos + static_cast<size_t>(n) > pcm.size()) break;
         ASSERT_EQ(ZELK_VOICE_EncodeFrame(&enc, pcm.data() + pos, frame, n, IMA_ADPCM), VOICE_OK);
-        ASSERT_EQ(frame[0], 0x0100);
-        ASSERT_EQ(frame[1], n / 4);
+        ASSERT_EQ(testing::LoadWireWord(&frame[0]), 0x0100);
+        ASSERT_EQ(testing::LoadWireWord(&frame[1]), n / 4);
         const auto want = ref.Encode(pcm.data() + pos, n);
         ASSERT_EQ(std::memcmp(frame + 2, want.data(), want.size()), 0)
             << SignalName(kind) << " at " << pos;

@@ -17,6 +17,7 @@
 #include <new>
 #include <vector>
 
+#include "frame_bytes.h"
 #include "test_signals.h"
 #include "zelk_voice_engine.h"
 
@@ -198,9 +199,9 @@ TEST(NoAllocation, EveryRefusedCall) {
   std::vector<uint32_t> statuses;
   statuses.reserve(64);
   // Frames that fail the header, the zero length and the per-codec length rule.
-  const std::array<uint16_t, 3> badHeader{0x0000, 40, 0};
-  const std::array<uint16_t, 3> zeroLength{0x0100, 0, 0};
-  std::array<uint16_t, ZELK_VOICE_MAX_FRAME_WORDS> oddLength{0x0100, 50};
+  const auto badHeader = zelk::testing::FrameWithHeader(0x0000, 40, 1);
+  const auto zeroLength = zelk::testing::FrameWithHeader(0x0100, 0, 1);
+  const auto oddLength = zelk::testing::FrameWithHeader(0x0100, 50, 240);
 
   const long counted = AllocationsDuring([&] {
     void* s = &state;

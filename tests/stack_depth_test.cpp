@@ -183,6 +183,15 @@ TEST(StackDepth, EveryExportedFunctionStaysWithinBound) {
   }
 }
 
+// On s390x every caller provides a 160-byte register save area at the bottom
+// of its frame for its callee, which the empty callee of the baseline already
+// writes into; a callee's own bytes below that are then counted 160 short.
+#if defined(__s390x__)
+constexpr size_t CALLER_SAVE_AREA_BYTES = 160;
+#else
+constexpr size_t CALLER_SAVE_AREA_BYTES = 0;
+#endif
+
 // The measurement itself: a callee with a known frame must show up with
 // about that many bytes, or the small figures above would prove nothing.
 TEST(StackDepth, PaintingSeesAKnownFrame) {
@@ -193,7 +202,7 @@ TEST(StackDepth, PaintingSeesAKnownFrame) {
   Job job{Call::kKnownFrame};
   job.state = &state;
   const size_t used = OwnUse(job);
-  EXPECT_GE(used, 2048u);
+  EXPECT_GE(used + CALLER_SAVE_AREA_BYTES, 2048u);
   EXPECT_LT(used, 2048u + 128u);
 }
 

@@ -86,7 +86,7 @@ ZELK_VOICE_EXPORT uint32_t ZELK_VOICE_CALL ZELK_VOICE_DecodeFrame(void* state,
   if (frame == nullptr) return VOICE_ERR_NULL_INPUT;
   if (pcm == nullptr) return VOICE_ERR_NULL_OUTPUT;
   if (sampleCountOut == nullptr) return VOICE_ERR_NULL_OUTPUT;
-  if (!FrameHeaderValid(frame[0])) return VOICE_ERR_DEC_HEADER;
+  if (!FrameHeaderValid(FrameHeaderWord(frame))) return VOICE_ERR_DEC_HEADER;
   const int lengthByte = FrameLengthByte(frame);
   if (lengthByte == 0) return VOICE_ERR_DEC_LENGTH;
   const int t = LowSigned16(codecType);

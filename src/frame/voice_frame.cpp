@@ -4,6 +4,8 @@
 
 namespace zelk {
 
+// The IMA payload is defined on bytes, so it is copied byte for byte on every
+// host; only the header and length words go through the word stores.
 void FramePackIma(const uint8_t* codeBytes, int n, uint16_t* frame) noexcept {
   const int words = n / 4;
   FrameWriteHeader(frame, words);
@@ -21,14 +23,14 @@ void FramePackAdpcm2(const uint8_t* codes, int n, uint16_t* frame) noexcept {
   for (int i = 0; i < words; ++i) {
     uint32_t w = 0;
     for (int k = 0; k < 8; ++k) w = (w << 2) | (codes[8 * i + k] & 3u);
-    frame[FRAME_PAYLOAD_OFFSET + i] = static_cast<uint16_t>(w);
+    FrameStoreWord(frame + FRAME_PAYLOAD_OFFSET + i, static_cast<uint16_t>(w));
   }
 }
 
 void FrameUnpackAdpcm2(const uint16_t* frame, uint8_t* codes) noexcept {
   const int words = FrameLengthByte(frame);
   for (int i = 0; i < words; ++i) {
-    const uint32_t w = frame[FRAME_PAYLOAD_OFFSET + i];
+    const uint32_t w = FrameLoadWord(frame + FRAME_PAYLOAD_OFFSET + i);
     for (int k = 0; k < 8; ++k) codes[8 * i + k] = static_cast<uint8_t>((w >> (14 - 2 * k)) & 3u);
   }
 }

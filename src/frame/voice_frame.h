@@ -1,6 +1,6 @@
 // VoiceFrame layout and the three payload packings.
 //
-// A frame is a run of 16-bit little-endian words:
+// A frame is a run of 16-bit little-endian words on every host:
 //
 //   word 0       header, 0x0100 when written; a reader checks only bits 8-9 (01)
 //   word 1       payload length L in words; a reader uses only the low byte
@@ -8,6 +8,13 @@
 //
 // The packers write header, length and exactly L payload words; the unpackers
 // trust a frame that the caller has already validated.
+//
+// The API hands frames over as uint16_t words, but what travels is bytes: a
+// word's low byte comes first in memory whatever the host's order (PCM, in
+// contrast, stays in host order). Every word of a frame is therefore read
+// through FrameLoadWord and written through FrameStoreWord, which are plain
+// loads and stores on a little-endian host and swap the two bytes on a
+// big-endian one.
 #pragma once
 
 #include <bit>
@@ -15,8 +22,25 @@
 
 namespace zelk {
 
-static_assert(std::endian::native == std::endian::little,
-              "frames are little-endian words handled as host words");
+static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big,
+              "frame words are stored for little- or big-endian hosts");
+
+// The word whose two bytes are those of v in the other order.
+constexpr uint16_t FrameSwapBytes(uint16_t v) noexcept {
+  return static_cast<uint16_t>((v << 8) | (v >> 8));
+}
+
+// The value of a frame word from the little-endian bytes it lies in.
+constexpr uint16_t FrameLoadWord(const uint16_t* word) noexcept {
+  if constexpr (std::endian::native == std::endian::big) return FrameSwapBytes(*word);
+  return *word;
+}
+
+// Stores value as a frame word, low byte first in memory.
+constexpr void FrameStoreWord(uint16_t* word, uint16_t value) noexcept {
+  if constexpr (std::endian::native == std::endian::big) value = FrameSwapBytes(value);
+  *word = value;
+}
 
 inline constexpr uint16_t FRAME_HEADER = 0x0100;
 inline constexpr uint16_t FRAME_HEADER_CHECK_MASK = 0x0300;
@@ -29,11 +53,16 @@ constexpr bool FrameHeaderValid(uint16_t header) noexcept {
 }
 
 // The payload length L: the low byte of word 1, the high byte ignored.
-constexpr int FrameLengthByte(const uint16_t* frame) noexcept { return frame[1] & 0xFF; }
+constexpr int FrameLengthByte(const uint16_t* frame) noexcept {
+  return FrameLoadWord(frame + 1) & 0xFF;
+}
+
+// The header word's value, of which a reader checks bits 8-9.
+constexpr uint16_t FrameHeaderWord(const uint16_t* frame) noexcept { return FrameLoadWord(frame); }
 
 constexpr void FrameWriteHeader(uint16_t* frame, int payloadWords) noexcept {
-  frame[0] = FRAME_HEADER;
-  frame[1] = static_cast<uint16_t>(payloadWords);
+  FrameStoreWord(frame, FRAME_HEADER);
+  FrameStoreWord(frame + 1, static_cast<uint16_t>(payloadWords));
 }
 
 // G.711: two 8-bit codes per word, the earlier sample in the high byte.
@@ -44,7 +73,8 @@ constexpr uint16_t FramePackG711Pair(uint32_t earlier, uint32_t later) noexcept 
   return static_cast<uint16_t>(((earlier & 0xFF) << 8) | (later & 0xFF));
 }
 // The G.711 coder packs and unpacks in the same vector loop that compresses
-// and expands, so this pair is the whole of its layout here.
+// and expands, so this pair (stored with FrameStoreWord) is the whole of its
+// layout here.
 
 // IMA ADPCM: defined on bytes. Payload byte j = c[2j] << 4 | c[2j+1], bytes in
 // time order, so as a little-endian word i holds

@@ -72,4 +72,17 @@ inline void StoreImaStepIndex(void* block, int32_t stepIndex) noexcept {
 
 constexpr bool IsImaStepIndex(int32_t i) noexcept { return i >= 0 && i <= IMA_STEP_INDEX_MAX; }
 
+// The engine's frame words are little-endian on every host (the state block,
+// in contrast, is host order): a word's value from its two bytes, and back.
+inline uint16_t LoadFrameWord(const uint16_t* word) noexcept {
+  uint8_t b[2];
+  std::memcpy(b, word, 2);
+  return static_cast<uint16_t>(b[0] | b[1] << 8);
+}
+
+inline void StoreFrameWord(uint16_t* word, uint16_t v) noexcept {
+  const uint8_t b[2] = {static_cast<uint8_t>(v & 0xFF), static_cast<uint8_t>(v >> 8)};
+  std::memcpy(word, b, 2);
+}
+
 }  // namespace zelk::rtp

@@ -82,7 +82,7 @@ void FrameCodesToPayload(int32_t t, const uint16_t* words, int32_t n, uint8_t* b
   }
   const size_t bytes = t == ADPCM_2BIT ? static_cast<size_t>(n) / 4 : static_cast<size_t>(n);
   for (size_t j = 0; j < bytes; ++j) {
-    const uint16_t w = words[j / 2];
+    const uint16_t w = LoadFrameWord(words + j / 2);
     body[j] = static_cast<uint8_t>(j % 2 == 0 ? w >> 8 : w & 0xFF);
   }
 }
@@ -95,14 +95,15 @@ void PayloadCodesToFrame(int32_t t, const uint8_t* body, size_t bytes, uint16_t*
     return;
   }
   for (size_t j = 0; j + 1 < bytes; j += 2) {
-    words[j / 2] = static_cast<uint16_t>(body[j] << 8 | body[j + 1]);
+    StoreFrameWord(words + j / 2, static_cast<uint16_t>(body[j] << 8 | body[j + 1]));
   }
-  if (bytes % 2 != 0) words[bytes / 2] = static_cast<uint16_t>(body[bytes - 1] << 8);
+  if (bytes % 2 != 0)
+    StoreFrameWord(words + bytes / 2, static_cast<uint16_t>(body[bytes - 1] << 8));
 }
 
 void WriteFrameHeader(uint16_t* frame, size_t words) noexcept {
-  frame[0] = FRAME_HEADER_WORD;
-  frame[1] = static_cast<uint16_t>(words);
+  StoreFrameWord(frame, FRAME_HEADER_WORD);
+  StoreFrameWord(frame + 1, static_cast<uint16_t>(words));
 }
 
 }  // namespace
@@ -207,10 +208,11 @@ uint32_t ZELK_RTP_CALL ZELK_RTP_FrameToPayload(int32_t codecType, const uint16_t
   if (payload == nullptr || payloadBytes == nullptr) return ZELK_RTP_ERR_NULL_OUTPUT;
   if (!IsCodecType(codecType)) return ZELK_RTP_ERR_CODEC;
   if (codecType == IMA_ADPCM && encoderStateBefore == nullptr) return ZELK_RTP_ERR_NULL_STATE;
-  if (frameBytes < FRAME_HEADER_BYTES || (frame[0] & FRAME_HEADER_MASK) != FRAME_HEADER_WORD) {
+  if (frameBytes < FRAME_HEADER_BYTES ||
+      (LoadFrameWord(frame) & FRAME_HEADER_MASK) != FRAME_HEADER_WORD) {
     return ZELK_RTP_ERR_FRAME;
   }
-  const size_t words = frame[1] & 0xFFu;
+  const size_t words = LoadFrameWord(frame + 1) & 0xFFu;
   const auto n = static_cast<int32_t>(words) * SamplesPerFrameWord(codecType);
   if (!IsFrameSampleCount(n) || frameBytes < FRAME_HEADER_BYTES + 2 * words) {
     return ZELK_RTP_ERR_FRAME;

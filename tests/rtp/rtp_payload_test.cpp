@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "frame_bytes.h"
 #include "rtp_test_support.h"
 #include "test_signals.h"
 
@@ -207,7 +208,8 @@ TEST(PayloadStream, AgreesWithTheEnginesFrames) {
           ASSERT_EQ(ZELK_RTP_PayloadToFrame(codec, payload.data(), payload.size(), loaded.data(),
                                             rebuilt, sizeof rebuilt, &rebuiltBytes),
                     ZELK_RTP_OK);
-          ASSERT_EQ(rebuiltBytes, 4 + 2 * static_cast<size_t>(frame[1]));
+          ASSERT_EQ(rebuiltBytes,
+                    4 + 2 * static_cast<size_t>(zelk::testing::LoadWireWord(&frame[1])));
           ASSERT_EQ(std::memcmp(rebuilt, frame, rebuiltBytes), 0);
           ASSERT_TRUE(loaded == decFrame) << "a decoder in step already holds the header";
 
@@ -452,8 +454,8 @@ TEST(PayloadErrors, FrameToPayloadRefusesAndWritesNothing) {
     SCOPED_TRACE(c.what);
     uint16_t frame[ZELK_VOICE_MAX_FRAME_WORDS];
     std::memcpy(frame, good, sizeof frame);
-    frame[0] = c.header;
-    frame[1] = c.length;
+    zelk::testing::StoreWireWord(&frame[0], c.header);
+    zelk::testing::StoreWireWord(&frame[1], c.length);
     Block state = enc;
     state.bytes[2] = c.stepIndex;
     Outputs o;
@@ -468,8 +470,8 @@ TEST(PayloadErrors, FrameToPayloadRefusesAndWritesNothing) {
   // the engine's decoder; the state is not needed but for DVI4.
   uint16_t frame[ZELK_VOICE_MAX_FRAME_WORDS];
   std::memcpy(frame, good, sizeof frame);
-  frame[0] = 0xFD01;
-  frame[1] = 0x3328;  // low byte 40: 80 samples of G.711
+  zelk::testing::StoreWireWord(&frame[0], 0xFD01);
+  zelk::testing::StoreWireWord(&frame[1], 0x3328);  // low byte 40: 80 samples of G.711
   uint8_t payload[80];
   size_t bytes = 0;
   EXPECT_EQ(ZELK_RTP_FrameToPayload(G711_ALAW, frame, 84, nullptr, payload, 80, &bytes),

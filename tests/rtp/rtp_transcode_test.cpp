@@ -8,6 +8,7 @@
 #include <map>
 #include <vector>
 
+#include "frame_bytes.h"
 #include "rtp_test_support.h"
 
 namespace {
@@ -26,7 +27,9 @@ uint8_t AlawToUlaw(uint8_t code) {
 
 // The engine's expansion of one code, and its coding of one sample.
 int16_t Expand(int32_t codec, uint8_t code) {
-  uint16_t frame[42] = {0x0100, 40};
+  uint16_t frame[42];
+  zelk::testing::StoreWireWord(&frame[0], 0x0100);  // frame words are little-endian bytes
+  zelk::testing::StoreWireWord(&frame[1], 40);
   for (int i = 2; i < 42; ++i) frame[i] = static_cast<uint16_t>(code << 8 | code);
   int16_t pcm[80], count = 0;
   VoiceCodecState state;
@@ -40,7 +43,7 @@ uint8_t Compress(int32_t codec, int16_t sample) {
   uint16_t frame[ZELK_VOICE_MAX_FRAME_WORDS];
   VoiceCodecState state;
   EXPECT_EQ(ZELK_VOICE_EncodeFrame(&state, pcm, frame, 80, codec), VOICE_OK);
-  return static_cast<uint8_t>(frame[2] >> 8);
+  return static_cast<uint8_t>(zelk::testing::LoadWireWord(&frame[2]) >> 8);
 }
 
 // Magnitude numbers as G.711 counts them: mu-law 0..127, A-law 1..128.

@@ -1,6 +1,8 @@
 #include "codec/g711/g711.h"
 
 #include <array>
+#include <cstddef>
+#include <cstring>
 
 #include "codec/fixed_point.h"
 #include "codec/g711/g711_kernels.h"
@@ -20,8 +22,10 @@
 // where the compiler vectorises them for that level's instructions.
 #if defined(__GNUC__) || defined(__clang__)
 #define ZELK_G711_INLINE [[gnu::always_inline]] inline
+#define ZELK_G711_NOINLINE [[gnu::noinline]]
 #else
 #define ZELK_G711_INLINE inline
+#define ZELK_G711_NOINLINE
 #endif
 
 // GCC at -O2 vectorises only loops that need no remainder handling, which a
@@ -31,6 +35,12 @@
 #define ZELK_G711_VECTORISE [[gnu::optimize("vect-cost-model=dynamic")]]
 #else
 #define ZELK_G711_VECTORISE
+#endif
+
+#if defined(__GNUC__) || defined(__clang__) || defined(_MSC_VER)
+#define ZELK_G711_RESTRICT __restrict
+#else
+#define ZELK_G711_RESTRICT
 #endif
 
 namespace zelk {
@@ -48,31 +58,37 @@ void ExpandBlock(const std::array<int16_t, 256>& table, const uint16_t* codes, i
   for (int i = 0; i < n; ++i) samples[i] = table[codes[i]];
 }
 
-// Compression and packing in one pass: word i = c[2i] << 8 | c[2i+1].
+// Compression and packing in one pass: word i = c[2i] << 8 | c[2i+1]. The
+// kernels' buffers never overlap (G711EncodeFrame and G711DecodeFrame see to
+// that), which lets the compiler vectorise without checking.
 template <uint16_t (*Compress)(int16_t)>
-ZELK_G711_VECTORISE ZELK_G711_INLINE void EncodeWords(const int16_t* pcm, int words,
-                                                      uint16_t* payload) noexcept {
+ZELK_G711_VECTORISE ZELK_G711_INLINE void EncodeWords(
+    const int16_t* ZELK_G711_RESTRICT pcm, int words,
+    uint16_t* ZELK_G711_RESTRICT payload) noexcept {
   for (int i = 0; i < words; ++i) {
-    payload[i] = static_cast<uint16_t>((Compress(pcm[2 * i]) << 8) | Compress(pcm[2 * i + 1]));
+    FrameStoreWord(payload + i,
+                   static_cast<uint16_t>((Compress(pcm[2 * i]) << 8) | Compress(pcm[2 * i + 1])));
   }
 }
 
 // Unpacking and expansion in one pass, the high byte first.
 template <int16_t (*Expand)(uint32_t)>
-ZELK_G711_VECTORISE ZELK_G711_INLINE void DecodeWords(const uint16_t* payload, int words,
-                                                      int16_t* pcm) noexcept {
+ZELK_G711_VECTORISE ZELK_G711_INLINE void DecodeWords(const uint16_t* ZELK_G711_RESTRICT payload,
+                                                      int words,
+                                                      int16_t* ZELK_G711_RESTRICT pcm) noexcept {
   for (int i = 0; i < words; ++i) {
-    const uint32_t w = payload[i];
+    const uint32_t w = FrameLoadWord(payload + i);
     pcm[2 * i] = Expand(w >> 8);
     pcm[2 * i + 1] = Expand(w & 0xFF);
   }
 }
 
 // Without wide vectors a table read is the cheapest expansion.
-void DecodeWordsByTable(const std::array<int16_t, 256>& table, const uint16_t* payload, int words,
-                        int16_t* pcm) noexcept {
+void DecodeWordsByTable(const std::array<int16_t, 256>& table,
+                        const uint16_t* ZELK_G711_RESTRICT payload, int words,
+                        int16_t* ZELK_G711_RESTRICT pcm) noexcept {
   for (int i = 0; i < words; ++i) {
-    const uint16_t w = payload[i];
+    const uint16_t w = FrameLoadWord(payload + i);
     pcm[2 * i] = table[w >> 8];
     pcm[2 * i + 1] = table[w & 0xFF];
   }
@@ -190,7 +206,9 @@ constexpr uint64_t LowBits(int count) noexcept {
 ZELK_G711_AVX512 __m512i Load512(const uint8_t* p) noexcept { return _mm512_load_si512(p); }
 
 // 64 codes (32 payload words) per round; the last round reads and writes
-// through masks, so nothing outside the frame and the output is touched.
+// through masks, so nothing outside the frame and the output is touched. The
+// payload is taken as bytes in memory order, which is the frame's own
+// little-endian order on x86.
 ZELK_G711_AVX512 void DecodeWordsByPermute(const G711BytePlanes& planes, const uint16_t* payload,
                                            int words, int16_t* pcm) noexcept {
   const __m512i low0 = Load512(planes.low);
@@ -219,28 +237,6 @@ ZELK_G711_AVX512 void DecodeWordsByPermute(const G711BytePlanes& planes, const u
   }
 }
 
-// The byte ranges [a, a + aBytes) and [b, b + bBytes) share a byte.
-bool RangesOverlap(const void* a, size_t aBytes, const void* b, size_t bBytes) noexcept {
-  const auto start = reinterpret_cast<uintptr_t>(a);
-  const auto otherStart = reinterpret_cast<uintptr_t>(b);
-  return start < otherStart + bBytes && otherStart < start + aBytes;
-}
-
-// A round reads 32 words before it writes 64 samples, whereas a sample-by-
-// sample loop interleaves reads and writes. Buffers that overlap would see
-// the difference, so they take the sample-by-sample loop and keep its result.
-ZELK_G711_AVX512 void DecodeWordsByPermuteOrTable(const G711BytePlanes& planes,
-                                                  const std::array<int16_t, 256>& table,
-                                                  const uint16_t* payload, int words,
-                                                  int16_t* pcm) noexcept {
-  const auto count = static_cast<size_t>(words);
-  if (RangesOverlap(payload, 2 * count, pcm, 4 * count)) {
-    DecodeWordsByTable(table, payload, words, pcm);
-  } else {
-    DecodeWordsByPermute(planes, payload, words, pcm);
-  }
-}
-
 ZELK_G711_AVX512 ZELK_G711_VECTORISE void Avx512AlawEncode(const int16_t* pcm, int words,
                                                            uint16_t* payload) noexcept {
   EncodeWords<G711AlawCompressLane>(pcm, words, payload);
@@ -250,12 +246,10 @@ ZELK_G711_AVX512 ZELK_G711_VECTORISE void Avx512UlawEncode(const int16_t* pcm, i
   EncodeWords<G711UlawCompressLane>(pcm, words, payload);
 }
 ZELK_G711_AVX512 void Avx512AlawDecode(const uint16_t* payload, int words, int16_t* pcm) noexcept {
-  DecodeWordsByPermuteOrTable(G711_ALAW_MAGNITUDE_PLANES, G711_ALAW_EXPAND_TABLE, payload, words,
-                              pcm);
+  DecodeWordsByPermute(G711_ALAW_MAGNITUDE_PLANES, payload, words, pcm);
 }
 ZELK_G711_AVX512 void Avx512UlawDecode(const uint16_t* payload, int words, int16_t* pcm) noexcept {
-  DecodeWordsByPermuteOrTable(G711_ULAW_MAGNITUDE_PLANES, G711_ULAW_EXPAND_TABLE, payload, words,
-                              pcm);
+  DecodeWordsByPermute(G711_ULAW_MAGNITUDE_PLANES, payload, words, pcm);
 }
 
 constexpr G711Kernels AVX512_KERNELS = {"avx512",         Avx512Supported,  Avx512AlawEncode,
@@ -266,6 +260,32 @@ constexpr std::array<G711Kernels, 3> KERNEL_LEVELS = {AVX512_KERNELS, AVX2_KERNE
 #else
 constexpr std::array<G711Kernels, 1> KERNEL_LEVELS = {PORTABLE_KERNELS};
 #endif
+
+// Whether the byte ranges [a, a + aBytes) and [b, b + bBytes) share a byte.
+// The addresses are compared as integers: the host's two buffers need not lie
+// in one array, and comparing unrelated pointers directly is undefined.
+bool RangesOverlap(const void* a, size_t aBytes, const void* b, size_t bBytes) noexcept {
+  const auto start = reinterpret_cast<uintptr_t>(a);
+  const auto otherStart = reinterpret_cast<uintptr_t>(b);
+  return start < otherStart + bBytes && otherStart < start + aBytes;
+}
+
+// The overlapping cases, kept out of line so that their scratch areas do not
+// deepen the usual calls' stack.
+ZELK_G711_NOINLINE void EncodeViaScratch(G711EncodeKernel encode, const int16_t* pcm, int words,
+                                         uint16_t* frame) noexcept {
+  uint16_t scratch[FRAME_MAX_WORDS];
+  FrameWriteHeader(scratch, words);
+  encode(pcm, words, scratch + FRAME_PAYLOAD_OFFSET);
+  std::memcpy(frame, scratch, static_cast<size_t>(FRAME_PAYLOAD_OFFSET + words) * sizeof(uint16_t));
+}
+
+ZELK_G711_NOINLINE void DecodeViaScratch(G711DecodeKernel decode, const uint16_t* payload,
+                                         int words, int16_t* pcm) noexcept {
+  int16_t scratch[FRAME_MAX_SAMPLES];
+  decode(payload, words, scratch);
+  std::memcpy(pcm, scratch, static_cast<size_t>(2 * words) * sizeof(int16_t));
+}
 
 }  // namespace
 
@@ -294,18 +314,36 @@ void G711UlawExpand(const uint16_t* codes, int16_t* samples, int32_t count) noex
   ExpandBlock(G711_ULAW_EXPAND_TABLE, codes, samples, count);
 }
 
+// The kernels write while they still read. A host may hand in one buffer for
+// both directions, or overlapping parts of one, and must get what separate
+// buffers give: the frame, or the samples, are then built in scratch and
+// copied out. (Copying the payload in before decoding would also do, but
+// measured half as fast again: the vector loads wait on the fresh copy.)
+// Buffers apart (the usual case) cost two comparisons.
 void G711EncodeFrame(const int16_t* pcm, int n, int codecType, uint16_t* frame) noexcept {
   const int words = n / 2;
-  FrameWriteHeader(frame, words);
   const G711Kernels& kernels = G711ActiveKernels();
   const G711EncodeKernel encode = codecType == 1 ? kernels.alawEncode : kernels.ulawEncode;
+  const auto frameBytes = static_cast<size_t>(FRAME_PAYLOAD_OFFSET + words) * sizeof(uint16_t);
+  if (RangesOverlap(pcm, static_cast<size_t>(n) * sizeof(int16_t), frame, frameBytes)) {
+    EncodeViaScratch(encode, pcm, words, frame);
+    return;
+  }
+  FrameWriteHeader(frame, words);
   encode(pcm, words, frame + FRAME_PAYLOAD_OFFSET);
 }
 
 void G711DecodeFrame(const uint16_t* frame, int16_t* pcm, int codecType) noexcept {
   const G711Kernels& kernels = G711ActiveKernels();
   const G711DecodeKernel decode = codecType == 1 ? kernels.alawDecode : kernels.ulawDecode;
-  decode(frame + FRAME_PAYLOAD_OFFSET, FrameLengthByte(frame), pcm);
+  const int words = FrameLengthByte(frame);
+  const uint16_t* payload = frame + FRAME_PAYLOAD_OFFSET;
+  const auto payloadBytes = static_cast<size_t>(words) * sizeof(uint16_t);
+  if (RangesOverlap(payload, payloadBytes, pcm, 2 * payloadBytes)) {
+    DecodeViaScratch(decode, payload, words, pcm);
+    return;
+  }
+  decode(payload, words, pcm);
 }
 
 }  // namespace zelk

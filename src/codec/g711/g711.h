@@ -91,10 +91,12 @@ void G711UlawExpand(const uint16_t* codes, int16_t* samples, int32_t count) noex
 // One frame of n samples (80..480, validated by the caller) for codec type 1
 // (A-law) or 2 (mu-law). Compression and packing run in one loop, in the
 // fastest kernels of g711_kernels.h that the CPU runs; the codes are those of
-// the per-sample compressors above.
+// the per-sample compressors above. pcm and frame may overlap in any way: the
+// result is that of separate buffers.
 void G711EncodeFrame(const int16_t* pcm, int n, int codecType, uint16_t* frame) noexcept;
 
-// A validated frame into 2 * L samples, L being the frame's length byte.
+// A validated frame into 2 * L samples, L being the frame's length byte; frame
+// and pcm may overlap, as for encoding.
 void G711DecodeFrame(const uint16_t* frame, int16_t* pcm, int codecType) noexcept;
 
 }  // namespace zelk

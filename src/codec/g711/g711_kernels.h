@@ -90,7 +90,9 @@ constexpr int16_t G711UlawExpandLane(uint32_t code) noexcept {
   return Wrap16((t & 0x80) != 0 ? -magnitude : magnitude);
 }
 
-// One frame's payload: `words` words from 2 * words samples, or back.
+// One frame's payload: `words` words from 2 * words samples, or back. The
+// payload words are stored and loaded in the frame's byte order; the two
+// buffers must not overlap.
 using G711EncodeKernel = void (*)(const int16_t* pcm, int words, uint16_t* payload) noexcept;
 using G711DecodeKernel = void (*)(const uint16_t* payload, int words, int16_t* pcm) noexcept;
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "failure.h"
 
@@ -82,11 +83,8 @@ std::vector<uint8_t> EncodeFrames(const Codec& codec, int samplesPerFrame,
     if (status != VOICE_OK) {
       throw Failure(fmt::format("library refused to encode frame {} ({})", k, StatusText(status)));
     }
-    uint8_t* dst = out.data() + k * frameBytes;
-    for (size_t w = 0; w < frameBytes / 2; ++w) {
-      dst[2 * w] = static_cast<uint8_t>(frame[w] & 0xFF);
-      dst[2 * w + 1] = static_cast<uint8_t>(frame[w] >> 8);
-    }
+    // The library's frames already hold their little-endian bytes.
+    std::memcpy(out.data() + k * frameBytes, frame.data(), frameBytes);
     if (k % 256 == 255) progress.Report(static_cast<double>(k) / static_cast<double>(frameCount));
   }
   return out;
@@ -106,10 +104,7 @@ std::vector<int16_t> DecodeFrames(const Codec& codec, int samplesPerFrame,
   std::array<uint16_t, ZELK_VOICE_MAX_FRAME_WORDS> frame{};
   std::array<int16_t, ZELK_VOICE_MAX_SAMPLES> block{};
   for (size_t k = 0; k < frameCount; ++k) {
-    const uint8_t* src = frames.data() + k * frameBytes;
-    for (size_t w = 0; w < frameBytes / 2; ++w) {
-      frame[w] = static_cast<uint16_t>(src[2 * w] | (src[2 * w + 1] << 8));
-    }
+    std::memcpy(frame.data(), frames.data() + k * frameBytes, frameBytes);
     int16_t got = 0;
     const uint32_t status =
         ZELK_VOICE_DecodeFrame(&state, frame.data(), block.data(), codec.type, &got);

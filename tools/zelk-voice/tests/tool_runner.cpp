@@ -5,6 +5,7 @@
 #include <zelk_voice_engine.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -100,10 +101,9 @@ std::vector<uint8_t> LibraryFrames(int codecType, int samplesPerFrame,
     if (ZELK_VOICE_EncodeFrame(&state, block.data(), frame, samplesPerFrame, codecType) != 0) {
       throw std::runtime_error("library encode failed");
     }
-    for (int w = 0; w < 2 + frame[1]; ++w) {
-      bytes.push_back(static_cast<uint8_t>(frame[w] & 0xFF));
-      bytes.push_back(static_cast<uint8_t>(frame[w] >> 8));
-    }
+    // Frames hold their little-endian bytes; L is the third of them.
+    const auto* frameBytes = reinterpret_cast<const uint8_t*>(frame);
+    bytes.insert(bytes.end(), frameBytes, frameBytes + 4 + 2 * frameBytes[2]);
   }
   return bytes;
 }
@@ -117,9 +117,7 @@ std::vector<int16_t> LibraryDecode(int codecType, int samplesPerFrame,
   while (pos < frames.size()) {
     const size_t words = 2 + frames[pos + 2];
     std::vector<uint16_t> frame(words);
-    for (size_t w = 0; w < words; ++w) {
-      frame[w] = static_cast<uint16_t>(frames[pos + 2 * w] | frames[pos + 2 * w + 1] << 8);
-    }
+    std::memcpy(frame.data(), frames.data() + pos, 2 * words);
     int16_t pcm[ZELK_VOICE_MAX_SAMPLES];
     int16_t got = 0;
     if (ZELK_VOICE_DecodeFrame(&state, frame.data(), pcm, codecType, &got) != 0 ||
