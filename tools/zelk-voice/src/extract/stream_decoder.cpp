@@ -1,5 +1,6 @@
-// Payloads are decoded by the RTP component. Until its concealing receiver
-// is available, lost time is filled with silence.
+// Through the RTP component's concealing receiver: payloads decoded (G.711
+// bit for bit as the engine decodes it while nothing is lost), lost time played
+// from the decoded history, fading to silence by 60 ms.
 #include "stream_decoder.h"
 
 #include <zelk_voice_rtp.h>
@@ -9,13 +10,11 @@
 
 namespace zv::extract {
 
-struct StreamDecoder::State {
-  VoiceCodecState codec{};
-};
-
-StreamDecoder::~StreamDecoder() { delete state_; }
-
 namespace {
+
+// Concealment beyond this is silence already; the rest of a long gap is
+// written as zeros without asking the receiver for each block.
+constexpr int64_t MAX_CONCEALED = 1600;  // 200 ms
 
 bool IsG711(PayloadKind k) { return k == PayloadKind::PCMU || k == PayloadKind::PCMA; }
 
@@ -34,8 +33,15 @@ const char* Refusal(uint32_t status) {
 
 }  // namespace
 
+struct StreamDecoder::State {
+  ZelkRtpReceiver receiver{};
+};
+
+StreamDecoder::~StreamDecoder() { delete state_; }
+
 long StreamDecoder::PayloadSamples(PayloadKind kind, size_t bytes) {
-  // G.711 keeps no state: a long payload decodes in pieces of the largest block.
+  // G.711 keeps no state: a payload longer than the receiver takes at once
+  // decodes in pieces.
   if (IsG711(kind)) return bytes > 0 ? static_cast<long>(bytes) : -1;
   const int type = LibraryCodecType(kind);
   if (type == 0) return -1;
@@ -51,10 +57,11 @@ bool StreamDecoder::Decode(PayloadKind kind, std::span<const uint8_t> payload, l
     return false;
   }
   if (!state_ || kind != kind_) {
+    // A stream that changes codec starts a receiver of the new one.
     delete state_;
     state_ = new State;
     kind_ = kind;
-    ZELK_VOICE_DecReset(&state_->codec, type);
+    ZELK_RTP_ReceiverReset(&state_->receiver, sizeof state_->receiver, type);
   }
   std::array<int16_t, ZELK_VOICE_MAX_SAMPLES> pcm{};
   const size_t piece = IsG711(kind) ? ZELK_VOICE_MAX_SAMPLES : payload.size();
@@ -62,8 +69,9 @@ bool StreamDecoder::Decode(PayloadKind kind, std::span<const uint8_t> payload, l
   for (size_t at = 0; at < payload.size(); at += piece) {
     const size_t n = std::min(piece, payload.size() - at);
     size_t count = 0;
-    const uint32_t status = ZELK_RTP_DecodePayload(&state_->codec, payload.data() + at, n, type,
-                                                   pcm.data(), pcm.size(), &count);
+    const uint32_t status =
+        ZELK_RTP_ReceivePayload(&state_->receiver, sizeof state_->receiver, payload.data() + at, n,
+                                pcm.data(), pcm.size(), &count);
     if (status != ZELK_RTP_OK) {
       why = Refusal(status);
       return false;
@@ -75,10 +83,28 @@ bool StreamDecoder::Decode(PayloadKind kind, std::span<const uint8_t> payload, l
   return true;
 }
 
-void StreamDecoder::Conceal(int64_t samples) { Silence(samples); }
+void StreamDecoder::Conceal(int64_t samples) {
+  if (!state_) {  // nothing decoded yet: nothing to conceal from
+    Silence(samples);
+    return;
+  }
+  std::array<int16_t, ZELK_VOICE_MAX_SAMPLES> pcm{};
+  const int64_t concealed = std::min(samples, MAX_CONCEALED);
+  for (int64_t done = 0; done < concealed;) {
+    const auto n = static_cast<int32_t>(std::min<int64_t>(concealed - done, pcm.size()));
+    if (ZELK_RTP_ConcealLoss(&state_->receiver, sizeof state_->receiver, n, pcm.data(),
+                             pcm.size()) != ZELK_RTP_OK) {
+      Silence(samples - done);
+      return;
+    }
+    sink_(std::span<const int16_t>(pcm.data(), static_cast<size_t>(n)));
+    done += n;
+  }
+  Silence(samples - concealed);
+}
 
 void StreamDecoder::Silence(int64_t samples) {
-  static constexpr std::array<int16_t, 480> ZEROS{};
+  static constexpr std::array<int16_t, ZELK_VOICE_MAX_SAMPLES> ZEROS{};
   while (samples > 0) {
     const size_t n = static_cast<size_t>(std::min<int64_t>(samples, ZEROS.size()));
     sink_(std::span<const int16_t>(ZEROS.data(), n));
