@@ -27,7 +27,7 @@ struct Extractor::Stream final : PlayoutSink {
     if (failed) return true;  // the output is gone; keep the figures going
     std::string why;
     if (decoder->Decode(p.kind, p.payload, skip, why)) return true;
-    owner.Note(true, fmt::format("refused-{}", index),
+    owner.Note(true, fmt::format("refused-{}-{}", index, why),
                fmt::format("{}: {}: {} payload of {} bytes refused: {}",
                            owner.Where(p.fileIndex, p.number), owner.Describe(*this),
                            ToolCodecName(p.kind), p.payload.size(), why));
