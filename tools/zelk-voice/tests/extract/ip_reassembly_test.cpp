@@ -171,11 +171,12 @@ TEST(Reassembly, Ipv6FragmentsWithOptionsAfterTheFragmentHeader) {
   const size_t cutAt = 1000;
   const Buffer head(part.begin(), part.begin() + cutAt), tail(part.begin() + cutAt, part.end());
   IpPacket p;
-  ASSERT_EQ(ParseIp({Network::IPV6, Ipv6(s, d, 44, Ipv6Fragment(60, cutAt, false, 77, tail))}, p),
-            IpParse::OK);
+  // The packets outlive the views that parsing takes of them.
+  const Buffer second = Ipv6(s, d, 44, Ipv6Fragment(60, cutAt, false, 77, tail));
+  const Buffer first = Ipv6(s, d, 44, Ipv6Fragment(60, 0, true, 77, head));
+  ASSERT_EQ(ParseIp({Network::IPV6, second}, p), IpParse::OK);
   EXPECT_FALSE(r.Add(p, 0, 1, out));
-  ASSERT_EQ(ParseIp({Network::IPV6, Ipv6(s, d, 44, Ipv6Fragment(60, 0, true, 77, head))}, p),
-            IpParse::OK);
+  ASSERT_EQ(ParseIp({Network::IPV6, first}, p), IpParse::OK);
   ASSERT_TRUE(r.Add(p, 0, 2, out));
   EXPECT_EQ(out.protocol, PROTO_UDP);
   ExpectWholeDatagram(out, 1500);
