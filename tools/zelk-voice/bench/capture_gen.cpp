@@ -37,8 +37,8 @@ std::string Sdp(const Call& c, bool caller) {
   const std::string ip = std::to_string(a.a) + "." + std::to_string(a.b) + "." +
                          std::to_string(a.c) + "." + std::to_string(a.d);
   const int pt = c.alaw ? 97 : 0;
-  std::string s = "v=0\r\no=- " + std::to_string(c.index) + " 1 IN IP4 " + ip + "\r\ns=-\r\nc=IN IP4 " +
-                  ip + "\r\nt=0 0\r\nm=audio " +
+  std::string s = "v=0\r\no=- " + std::to_string(c.index) + " 1 IN IP4 " + ip +
+                  "\r\ns=-\r\nc=IN IP4 " + ip + "\r\nt=0 0\r\nm=audio " +
                   std::to_string(caller ? c.callerRtp : c.calleeRtp) + " RTP/AVP " +
                   std::to_string(pt) + "\r\n";
   if (c.alaw) s += "a=rtpmap:97 PCMA/8000\r\n";
@@ -89,7 +89,8 @@ int main(int argc, char** argv) {
   auto startCall = [&](uint32_t i) {
     Call c{};
     c.index = i;
-    c.caller = {10, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
+    c.caller = {10, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),
+                static_cast<uint8_t>(i)};
     c.callee = {10, static_cast<uint8_t>(128 | (i >> 16)), static_cast<uint8_t>(i >> 8),
                 static_cast<uint8_t>(i)};
     c.callerRtp = static_cast<uint16_t>(16384 + 2 * (i % 8000));
@@ -125,19 +126,20 @@ int main(int argc, char** argv) {
           e.step == 0   ? Sip(c, "INVITE sip:b@10.9.9.9 SIP/2.0", "1 INVITE", Sdp(c, true))
           : e.step == 1 ? Sip(c, "SIP/2.0 200 OK", "1 INVITE", Sdp(c, false))
                         : Sip(c, "ACK sip:b@10.9.9.9 SIP/2.0", "1 ACK", "");
-      frame = Ethernet(0x0800, Ipv4(fromCaller ? c.caller : c.callee,
-                                    fromCaller ? c.callee : c.caller, 17,
-                                    Udp(5060, 5060, Text(text))));
+      frame =
+          Ethernet(0x0800, Ipv4(fromCaller ? c.caller : c.callee, fromCaller ? c.callee : c.caller,
+                                17, Udp(5060, 5060, Text(text))));
       next = e.time + 50 * MS;
     } else if (e.step < 3 + media) {
       const int k = e.step - 3, d = k % 2;  // directions alternate, 10 ms apart
       const bool fromCaller = d == 0;
-      const Buffer rtp = Rtp(c.seq[d]++, c.ts[d], c.ssrc[d], c.alaw ? 97 : 0, k < 2,
-                             c.alaw ? alaw : ulaw);
+      const Buffer rtp =
+          Rtp(c.seq[d]++, c.ts[d], c.ssrc[d], c.alaw ? 97 : 0, k < 2, c.alaw ? alaw : ulaw);
       c.ts[d] += 160;
-      frame = Ethernet(0x0800, Ipv4(fromCaller ? c.caller : c.callee, fromCaller ? c.callee : c.caller,
-                                    17, Udp(fromCaller ? c.callerRtp : c.calleeRtp,
-                                            fromCaller ? c.calleeRtp : c.callerRtp, rtp)));
+      frame = Ethernet(0x0800,
+                       Ipv4(fromCaller ? c.caller : c.callee, fromCaller ? c.callee : c.caller, 17,
+                            Udp(fromCaller ? c.callerRtp : c.calleeRtp,
+                                fromCaller ? c.calleeRtp : c.callerRtp, rtp)));
       next = e.time + 10 * MS + static_cast<int64_t>(rng() % 2000) * 1000;  // up to 2 ms of jitter
     } else {
       const bool bye = e.step == 3 + media;

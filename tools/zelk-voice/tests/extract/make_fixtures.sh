@@ -79,7 +79,7 @@ capture "$out/sip-adpcm2.pcap" lo 'portrange 47300-47330' -- \
 
 # Other encapsulations of the same traffic.
 python3 "$here/relink.py" vlan "$out/ulaw.pcap" "$out/qinq.pcap" 100,200
-editcap -C 14 -T rawip "$out/ulaw.pcap" "$out/rawip.pcap"
+editcap -F pcap -C 14 -T rawip "$out/ulaw.pcap" "$out/rawip.pcap"
 python3 "$here/relink.py" null "$out/ulaw.pcap" "$out/null.pcap"
 python3 "$here/relink.py" loop "$work/alaw6.pcap" "$out/loop-ipv6.pcap"
 # IP fragments, each datagram's fragments in reverse order.
@@ -101,7 +101,7 @@ editcap -t 0.3 "$work/late.pcap" "$work/late300.pcap"
 mergecap -F pcap -w "$out/lossy.pcap" "$work/holes.pcap" "$work/dup0.pcap" "$work/dup3.pcap" \
   "$work/moved45.pcap" "$work/late300.pcap"
 # DVI4 with a burst of two lost and a single loss: each packet's header resyncs.
-editcap "$out/dvi4.pcap" "$out/dvi4-lossy.pcap" 20-21 40
+editcap -F pcap "$out/dvi4.pcap" "$out/dvi4-lossy.pcap" 20-21 40
 # Cut in the middle of a packet.
 size=$(stat -c %s "$base")
 head -c $((size * 2 / 3)) "$base" >"$out/truncated.pcap"
