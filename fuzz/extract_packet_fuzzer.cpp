@@ -22,8 +22,8 @@ using namespace zv::extract;
 
 namespace {
 
-constexpr int LINKS[] = {LINK_NULL,       LINK_ETHERNET, LINK_RAW,  LINK_LOOP,
-                         LINK_LINUX_SLL,  LINK_IPV4,     LINK_IPV6, LINK_LINUX_SLL2};
+constexpr int LINKS[] = {LINK_NULL,      LINK_ETHERNET, LINK_RAW,  LINK_LOOP,
+                         LINK_LINUX_SLL, LINK_IPV4,     LINK_IPV6, LINK_LINUX_SLL2};
 
 bool Inside(Bytes part, Bytes whole) {
   return part.empty() ||
