@@ -23,12 +23,17 @@ struct CaptureFile::Handle {
 CaptureFile::CaptureFile(const std::string& path) : path_(path), handle_(new Handle) {
   // The file is opened here so that its errors read like the rest of the
   // tool's, and so that its position can be asked for progress.
-  handle_->file = std::fopen(path.c_str(), "rb");
-  if (!handle_->file) throw Failure(fmt::format("{}: {}", path, std::strerror(errno)));
+  // "-" is standard input: tcpdump -w - | zelk-voice extract - -o calls/
+  const bool standardInput = path == "-";
   std::error_code ec;
-  size_ = std::filesystem::file_size(path, ec);
+  if (!standardInput && std::filesystem::is_directory(path, ec)) {
+    throw Failure(fmt::format("{}: a directory, not a capture", path));
+  }
+  handle_->file = standardInput ? stdin : std::fopen(path.c_str(), "rb");
+  if (!handle_->file) throw Failure(fmt::format("{}: {}", path, std::strerror(errno)));
+  size_ = standardInput ? 0 : std::filesystem::file_size(path, ec);
   if (ec) size_ = 0;
-  if (!ec && size_ == 0) {
+  if (!standardInput && !ec && size_ == 0) {
     std::fclose(handle_->file);
     handle_->file = nullptr;
     throw Failure(fmt::format("{}: empty file, not a capture", path));
