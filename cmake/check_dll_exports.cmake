@@ -1,8 +1,9 @@
 # Checks a DLL of the project with objdump -p: a module for the given machine
 # whose export table holds exactly the names hosts of that machine look up
-# (cmake/dll_export_tables.cmake), in the order the loader searches them, and
-# which imports only DLLs that every Windows installation has (no MinGW
-# runtime beside it).
+# (cmake/dll_export_tables.cmake), in the order the loader searches them;
+# which imports from the project's other DLLs exactly the names its table
+# lists (by the names those DLLs export on that machine), and otherwise only
+# DLLs that every Windows installation has (no MinGW runtime beside it).
 #   cmake -DOBJDUMP=<objdump> -DDLL=<module>.dll -DMACHINE=x86|x64 [-DDELETE_ON_FAILURE=ON]
 #         -P check_dll_exports.cmake
 # With -DDUMP=<file> the output of objdump -p is read from that file instead
@@ -86,13 +87,55 @@ if(NOT export_count EQUAL unique_count)
   string(APPEND problems "  an export name appears twice\n")
 endif()
 
-string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
-foreach(line IN LISTS imports)
-  string(SUBSTRING "${line}" 10 -1 dll)
+# Imports: one block per DLL, "DLL Name: x", a heading line, then one
+# "\t<vma>\t <hint>  <name>" line per name imported by name.
+set(depends ${ZELK_DLL_DEPENDS_${module}})
+foreach(dependency IN LISTS depends)
+  set(table_name ZELK_IMPORTS_${module}_${dependency}_${MACHINE})
+  if(NOT DEFINED ${table_name})
+    message(FATAL_ERROR "check_dll_exports: no import table ${table_name}")
+  endif()
+  set(imported_${dependency} "")
+  set(found_${dependency} FALSE)
+endforeach()
+string(REGEX MATCHALL "DLL Name: [^\n]+\n[^\n]*\n(\t[0-9a-fA-F]+\t +[0-9]+ +[^\n]+\n)*"
+       blocks "${dump}")
+foreach(block IN LISTS blocks)
+  string(REGEX MATCH "DLL Name: ([^\n]+)" _ "${block}")
+  set(dll "${CMAKE_MATCH_1}")
   string(TOLOWER "${dll}" dll_lower)
-  if(NOT dll_lower MATCHES "${system_dll_pattern}")
+  string(REGEX REPLACE "\\.dll$" "" dependency "${dll_lower}")
+  if(dependency IN_LIST depends)
+    set(found_${dependency} TRUE)
+    string(REGEX MATCHALL "\t[0-9a-fA-F]+\t +[0-9]+ +[^\n]+" entries "${block}")
+    foreach(entry IN LISTS entries)
+      string(REGEX REPLACE "^\t[0-9a-fA-F]+\t +[0-9]+ +" "" name "${entry}")
+      list(APPEND imported_${dependency} "${name}")
+    endforeach()
+  elseif(NOT dll_lower MATCHES "${system_dll_pattern}")
     string(APPEND problems "  imports a non-system DLL: ${dll}\n")
   endif()
+endforeach()
+set(import_summary "")
+foreach(dependency IN LISTS depends)
+  set(expected_imports ${ZELK_IMPORTS_${module}_${dependency}_${MACHINE}})
+  foreach(name IN LISTS expected_imports)  # the tables must agree with each other
+    if(NOT name IN_LIST ZELK_EXPORTS_${dependency}_${MACHINE})
+      message(FATAL_ERROR "check_dll_exports: ZELK_IMPORTS_${module}_${dependency}_${MACHINE} "
+                          "lists ${name}, which ${dependency}.dll does not export on ${MACHINE}")
+    endif()
+  endforeach()
+  list(SORT expected_imports)
+  set(got ${imported_${dependency}})
+  list(SORT got)
+  if(NOT found_${dependency})
+    string(APPEND problems "  does not import ${dependency}.dll\n")
+  elseif(NOT got STREQUAL expected_imports)
+    string(APPEND problems "  imports from ${dependency}.dll: ${got}\n"
+                           "    expected ${expected_imports}\n")
+  endif()
+  list(JOIN got ", " got)
+  string(APPEND import_summary "${got} from ${dependency}.dll and otherwise ")
 endforeach()
 
 if(problems)
@@ -101,4 +144,5 @@ if(problems)
   endif()
   message(FATAL_ERROR "${DLL} fails the export check:\n${problems}")
 endif()
-message(STATUS "${DLL}: ${export_count} exports as expected, imports only system DLLs")
+message(STATUS "${DLL}: ${export_count} exports as expected, imports ${import_summary}"
+               "only system DLLs")

@@ -1,110 +1,25 @@
 // zelk_voice_engine.dll as a 32-bit Windows host uses it: loaded by name, its
 // functions looked up by their decorated names and called through raw
-// __stdcall and __thiscall pointers. Every call goes through an assembly probe
-// that checks what the names promise: the stack pointer is where the caller
-// left it (the callee removed its own arguments) and EBX, ESI, EDI and EBP
-// come back unchanged.
+// __stdcall and __thiscall pointers. Every call goes through the assembly
+// probe (call_probe_x86.h), which checks what the names promise: the stack
+// pointer is where the caller left it (the callee removed its own arguments)
+// and EBX, ESI, EDI and EBP come back unchanged.
+#include "dll_host.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <set>
 #include <string>
 
+#include "call_probe_x86.h"
 #include "zelk_voice_engine.h"
 
-namespace {
-
-// One call made by ZelkProbeCall: fn is called with ECX = ecx and args pushed
-// right to left; the probe stores EAX, the stack pointer's move over the call
-// and the callee-saved registers as the callee left them.
-struct ProbeCall {
-  const void* fn;
-  uint32_t ecx;
-  uint32_t argc;
-  uint32_t args[6];
-  uint32_t eax;
-  int32_t espDelta;
-  uint32_t ebx, esi, edi, ebp;
-};
-static_assert(offsetof(ProbeCall, args) == 12 && offsetof(ProbeCall, eax) == 36 &&
-              offsetof(ProbeCall, espDelta) == 40 && offsetof(ProbeCall, ebp) == 56);
-
-constexpr uint32_t EBX_MARK = 0x0EB0EB0Bu;
-constexpr uint32_t ESI_MARK = 0x51E51E51u;
-constexpr uint32_t EDI_MARK = 0xD1ED1ED1u;
-constexpr uint32_t EBP_MARK = 0xB0EB0EB0u;
-
-}  // namespace
-
-extern "C" void ZelkProbeCall(ProbeCall* call);
-
-// The probe saves the caller's registers, loads the marks, records ESP before
-// pushing the arguments and compares after the call. The record pointer and
-// saved ESP live in static cells, since no register may be trusted across the
-// callee and the stack pointer is the thing under test.
-asm(R"(
-  .text
-  .globl _ZelkProbeCall
-_ZelkProbeCall:
-  pushl %ebp
-  pushl %ebx
-  pushl %esi
-  pushl %edi
-  cld
-  movl 20(%esp), %eax
-  movl %eax, zelk_probe_record
-  movl %esp, zelk_probe_esp
-  movl 8(%eax), %ecx
-1:
-  testl %ecx, %ecx
-  jz 2f
-  pushl 8(%eax,%ecx,4)
-  decl %ecx
-  jmp 1b
-2:
-  movl (%eax), %edx
-  movl 4(%eax), %ecx
-  movl $0x0EB0EB0B, %ebx
-  movl $0x51E51E51, %esi
-  movl $0xD1ED1ED1, %edi
-  movl $0xB0EB0EB0, %ebp
-  call *%edx
-  movl %esp, %edx
-  subl zelk_probe_esp, %edx
-  movl zelk_probe_esp, %esp
-  movl zelk_probe_record, %ecx
-  movl %eax, 36(%ecx)
-  movl %edx, 40(%ecx)
-  movl %ebx, 44(%ecx)
-  movl %esi, 48(%ecx)
-  movl %edi, 52(%ecx)
-  movl %ebp, 56(%ecx)
-  popl %edi
-  popl %esi
-  popl %ebx
-  popl %ebp
-  ret
-  .data
-  .balign 4
-zelk_probe_record: .long 0
-zelk_probe_esp: .long 0
-  .text
-
-# A callee that breaks both rules: leaves its arguments and clobbers EBX.
-  .globl _ZelkBrokenCallee
-_ZelkBrokenCallee:
-  movl $1, %ebx
-  movl 4(%esp), %eax
-  ret
-)");
-
-extern "C" void ZelkBrokenCallee();
-
+namespace zelk {
 namespace {
 
 constexpr const char* DLL_NAME = "zelk_voice_engine.dll";
@@ -122,78 +37,19 @@ const std::set<std::string> EXPORTS = {ENCODE,      DECODE, ENC_RESET, DEC_RESET
 
 uint32_t Arg(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
-class DllHost : public ::testing::Test {
+class DllHost : public host::LoadedDll {
  protected:
-  void SetUp() override {
-    module_ = LoadLibraryA(DLL_NAME);
-    ASSERT_NE(module_, nullptr) << "LoadLibrary failed: " << GetLastError();
-  }
-  void TearDown() override {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-
-  const void* Find(const char* name) const {
-    return reinterpret_cast<const void*>(GetProcAddress(module_, name));
-  }
+  DllHost() : LoadedDll(DLL_NAME) {}
 
   // Calls the export `name` through the probe and checks the convention.
-  ProbeCall Call(const char* name, uint32_t ecx, std::initializer_list<uint32_t> args) {
-    ProbeCall call{};
-    call.fn = Find(name);
-    call.ecx = ecx;
-    for (uint32_t a : args) call.args[call.argc++] = a;
-    EXPECT_NE(call.fn, nullptr) << name;
-    if (call.fn == nullptr) return call;
-    ZelkProbeCall(&call);
-    EXPECT_EQ(call.espDelta, 0) << name << " left the stack pointer moved";
-    EXPECT_EQ(call.ebx, EBX_MARK) << name << " clobbered EBX";
-    EXPECT_EQ(call.esi, ESI_MARK) << name << " clobbered ESI";
-    EXPECT_EQ(call.edi, EDI_MARK) << name << " clobbered EDI";
-    EXPECT_EQ(call.ebp, EBP_MARK) << name << " clobbered EBP";
-    return call;
+  probe::Call Call(const char* name, uint32_t ecx, std::initializer_list<uint32_t> args) {
+    return probe::CheckedCall(name, Find(name), ecx, args);
   }
-
-  HMODULE module_ = nullptr;
 };
 
-TEST(CallProbe, NoticesABrokenConvention) {
-  ProbeCall call{};
-  call.fn = reinterpret_cast<const void*>(&ZelkBrokenCallee);
-  call.argc = 2;
-  call.args[0] = 0x1234;
-  call.args[1] = 0x5678;
-  ZelkProbeCall(&call);
-  EXPECT_EQ(call.eax, 0x1234u);  // the first argument, pushed last
-  EXPECT_EQ(call.espDelta, -8);  // both arguments still on the stack
-  EXPECT_EQ(call.ebx, 1u);
-  EXPECT_EQ(call.esi, ESI_MARK);
-  EXPECT_EQ(call.ebp, EBP_MARK);
-}
-
 TEST_F(DllHost, ExportTableHoldsExactlyTheNineNames) {
-  // Read the export directory of the loaded image, independently of objdump.
-  const auto* base = reinterpret_cast<const uint8_t*>(module_);
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-  ASSERT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
-  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-  ASSERT_NE(dir.VirtualAddress, 0u);
-  const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
-  EXPECT_STREQ(reinterpret_cast<const char*>(base + exports->Name), DLL_NAME);
-  const auto* names = reinterpret_cast<const uint32_t*>(base + exports->AddressOfNames);
-  std::set<std::string> found;
-  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
-    const char* name = reinterpret_cast<const char*>(base + names[i]);
-    found.insert(name);
-    // The loader finds names by halving the table: it must be in byte order.
-    if (i > 0) {
-      EXPECT_LT(std::strcmp(reinterpret_cast<const char*>(base + names[i - 1]), name), 0) << name;
-    }
-  }
-  EXPECT_EQ(exports->NumberOfNames, 9u);
-  EXPECT_EQ(exports->NumberOfFunctions, 9u);
-  EXPECT_EQ(found, EXPORTS);
-  for (const std::string& name : EXPORTS) EXPECT_NE(Find(name.c_str()), nullptr) << name;
+  ASSERT_EQ(EXPORTS.size(), 9u);
+  ExpectExportTable(EXPORTS);
 }
 
 TEST_F(DllHost, UndecoratedAndInternalNamesAreNotExported) {
@@ -278,11 +134,11 @@ TEST_F(DllHost, ClassExportsAreThiscallAndReturnTheObject) {
   uint8_t* target = &bytes[1];
   uint8_t* source = &bytes[3];
 
-  ProbeCall made = Call(CONSTRUCTOR, Arg(target), {});
+  probe::Call made = Call(CONSTRUCTOR, Arg(target), {});
   EXPECT_EQ(made.eax, Arg(target));
   EXPECT_EQ(bytes[1], 0xAB) << "the constructor has no member to set";
 
-  ProbeCall assigned = Call(ASSIGN, Arg(target), {Arg(source)});  // pops its one argument
+  probe::Call assigned = Call(ASSIGN, Arg(target), {Arg(source)});  // pops its one argument
   EXPECT_EQ(assigned.eax, Arg(target));
   const uint8_t after[5] = {0x11, 0x5A, 0x22, 0x5A, 0x33};
   EXPECT_EQ(std::memcmp(bytes, after, sizeof bytes), 0);
@@ -333,3 +189,4 @@ TEST_F(DllHost, ImportLibraryResolvesToTheSameExports) {
 }
 
 }  // namespace
+}  // namespace zelk

@@ -1,11 +1,9 @@
 // zelk_voice_engine.dll as a 64-bit Windows host uses it: loaded by name, its
 // functions looked up by their plain and Microsoft-decorated names and called
-// through raw pointers in the x64 convention (the first four arguments in RCX,
-// RDX, R8 and R9, the rest on the stack above 32 bytes of home space, the
-// result in RAX, the caller removing everything). Every call goes through an
-// assembly probe that checks what a Microsoft-compiled caller relies on: the
-// stack pointer comes back where it was, and RBX, RBP, RDI, RSI, R12-R15 and
-// XMM6-XMM15 come back unchanged.
+// through raw pointers in the x64 convention. Every call goes through the
+// assembly probe (call_probe_x64.h), which checks what a Microsoft-compiled
+// caller relies on: the stack pointer comes back where it was, and RBX, RBP,
+// RDI, RSI, R12-R15 and XMM6-XMM15 come back unchanged.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -13,170 +11,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "call_probe_x64.h"
+#include "dll_host.h"
 #include "zelk_voice_engine.h"
 
-namespace {
-
-// One call made by ZelkProbeCall: fn is called with args[0..3] in RCX, RDX,
-// R8, R9 and args[4..5] on the stack, and with the callee-saved registers
-// holding gpr[] and xmm[]. The probe stores RAX, the stack pointer's move over
-// the call, and the callee-saved registers as the callee left them.
-struct ProbeCall {
-  const void* fn;
-  uint64_t args[6];
-  uint64_t rax;
-  int64_t rspDelta;
-  uint64_t gpr[8];      // RBX, RBP, RDI, RSI, R12, R13, R14, R15
-  uint64_t xmm[10][2];  // XMM6..XMM15, low quadword first
-};
-static_assert(offsetof(ProbeCall, args) == 8 && offsetof(ProbeCall, rax) == 56 &&
-              offsetof(ProbeCall, rspDelta) == 64 && offsetof(ProbeCall, gpr) == 72 &&
-              offsetof(ProbeCall, xmm) == 136 && sizeof(ProbeCall) == 296);
-
-constexpr const char* GPR_NAMES[8] = {"RBX", "RBP", "RDI", "RSI", "R12", "R13", "R14", "R15"};
-
-// Marks that no register holds by chance: a distinct pattern per register.
-uint64_t GprMark(int i) { return 0x6A09E667F3BCC908ull ^ (0x0101010101010101ull * (i + 1)); }
-uint64_t XmmMark(int i, int half) {
-  return 0xBB67AE8584CAA73Bull ^ (0x0011001100110011ull * (2 * i + half + 1));
-}
-
-}  // namespace
-
-extern "C" void ZelkProbeCall(ProbeCall* call);
-
-// The probe saves the caller's callee-saved registers, builds the outgoing
-// frame (home space, then the fifth and sixth arguments; 16-byte aligned at
-// the call), loads the marks and the arguments, and after the call records
-// everything before it trusts any register again. The record pointer and the
-// stack pointer at the call live in static cells, since the stack pointer is
-// the thing under test.
-asm(R"(
-  .text
-  .globl ZelkProbeCall
-ZelkProbeCall:
-  pushq %rbx
-  pushq %rbp
-  pushq %rdi
-  pushq %rsi
-  pushq %r12
-  pushq %r13
-  pushq %r14
-  pushq %r15
-  subq $168, %rsp
-  movdqu %xmm6, 0(%rsp)
-  movdqu %xmm7, 16(%rsp)
-  movdqu %xmm8, 32(%rsp)
-  movdqu %xmm9, 48(%rsp)
-  movdqu %xmm10, 64(%rsp)
-  movdqu %xmm11, 80(%rsp)
-  movdqu %xmm12, 96(%rsp)
-  movdqu %xmm13, 112(%rsp)
-  movdqu %xmm14, 128(%rsp)
-  movdqu %xmm15, 144(%rsp)
-  movq %rcx, zelk_probe_record(%rip)
-  movq %rcx, %r11
-  subq $48, %rsp
-  movq 40(%r11), %rax
-  movq %rax, 32(%rsp)
-  movq 48(%r11), %rax
-  movq %rax, 40(%rsp)
-  movq %rsp, zelk_probe_rsp(%rip)
-  movdqu 136(%r11), %xmm6
-  movdqu 152(%r11), %xmm7
-  movdqu 168(%r11), %xmm8
-  movdqu 184(%r11), %xmm9
-  movdqu 200(%r11), %xmm10
-  movdqu 216(%r11), %xmm11
-  movdqu 232(%r11), %xmm12
-  movdqu 248(%r11), %xmm13
-  movdqu 264(%r11), %xmm14
-  movdqu 280(%r11), %xmm15
-  movq 72(%r11), %rbx
-  movq 80(%r11), %rbp
-  movq 88(%r11), %rdi
-  movq 96(%r11), %rsi
-  movq 104(%r11), %r12
-  movq 112(%r11), %r13
-  movq 120(%r11), %r14
-  movq 128(%r11), %r15
-  movq 8(%r11), %rcx
-  movq 16(%r11), %rdx
-  movq 24(%r11), %r8
-  movq 32(%r11), %r9
-  movq 0(%r11), %rax
-  cld
-  call *%rax
-  movq %rsp, %r10
-  subq zelk_probe_rsp(%rip), %r10
-  movq zelk_probe_rsp(%rip), %rsp
-  movq zelk_probe_record(%rip), %r11
-  movq %rax, 56(%r11)
-  movq %r10, 64(%r11)
-  movq %rbx, 72(%r11)
-  movq %rbp, 80(%r11)
-  movq %rdi, 88(%r11)
-  movq %rsi, 96(%r11)
-  movq %r12, 104(%r11)
-  movq %r13, 112(%r11)
-  movq %r14, 120(%r11)
-  movq %r15, 128(%r11)
-  movdqu %xmm6, 136(%r11)
-  movdqu %xmm7, 152(%r11)
-  movdqu %xmm8, 168(%r11)
-  movdqu %xmm9, 184(%r11)
-  movdqu %xmm10, 200(%r11)
-  movdqu %xmm11, 216(%r11)
-  movdqu %xmm12, 232(%r11)
-  movdqu %xmm13, 248(%r11)
-  movdqu %xmm14, 264(%r11)
-  movdqu %xmm15, 280(%r11)
-  addq $48, %rsp
-  movdqu 0(%rsp), %xmm6
-  movdqu 16(%rsp), %xmm7
-  movdqu 32(%rsp), %xmm8
-  movdqu 48(%rsp), %xmm9
-  movdqu 64(%rsp), %xmm10
-  movdqu 80(%rsp), %xmm11
-  movdqu 96(%rsp), %xmm12
-  movdqu 112(%rsp), %xmm13
-  movdqu 128(%rsp), %xmm14
-  movdqu 144(%rsp), %xmm15
-  addq $168, %rsp
-  popq %r15
-  popq %r14
-  popq %r13
-  popq %r12
-  popq %rsi
-  popq %rdi
-  popq %rbp
-  popq %rbx
-  ret
-  .data
-  .balign 8
-zelk_probe_record: .quad 0
-zelk_probe_rsp: .quad 0
-  .text
-
-# A callee that breaks the rules: returns its fifth argument, clobbers RBX,
-# R12, XMM6 and XMM15, and removes 8 bytes of stack as it returns.
-  .globl ZelkBrokenCallee
-ZelkBrokenCallee:
-  movq 40(%rsp), %rax
-  movl $1, %ebx
-  movl $2, %r12d
-  pxor %xmm6, %xmm6
-  pcmpeqd %xmm15, %xmm15
-  ret $8
-)");
-
-extern "C" void ZelkBrokenCallee();
-
+namespace zelk {
 namespace {
 
 constexpr const char* DLL_NAME = "zelk_voice_engine.dll";
@@ -192,101 +35,28 @@ constexpr const char* VARIABLE = "?nZelk_voice_engine@@3HA";
 const std::set<std::string> EXPORTS = {ENCODE,      DECODE, ENC_RESET, DEC_RESET, VERSION,
                                        CONSTRUCTOR, ASSIGN, FN,        VARIABLE};
 
-// A 32-bit argument whose register half above it holds garbage, which the
-// convention allows: the callee may look at the low 32 bits only.
-constexpr uint64_t HIGH_GARBAGE = 0xDEADBEEF00000000ull;
+using probe::HIGH_GARBAGE;
 
 uint64_t Arg(const void* p) { return reinterpret_cast<uintptr_t>(p); }
 
-ProbeCall MarkedCall(const void* fn, std::initializer_list<uint64_t> args) {
-  ProbeCall call{};
-  call.fn = fn;
-  std::copy(args.begin(), args.end(), call.args);
-  for (int i = 0; i < 8; ++i) call.gpr[i] = GprMark(i);
-  for (int i = 0; i < 10; ++i) {
-    for (int half = 0; half < 2; ++half) call.xmm[i][half] = XmmMark(i, half);
-  }
-  ZelkProbeCall(&call);
-  return call;
-}
-
-class DllHost : public ::testing::Test {
+class DllHost : public host::LoadedDll {
  protected:
-  void SetUp() override {
-    module_ = LoadLibraryA(DLL_NAME);
-    ASSERT_NE(module_, nullptr) << "LoadLibrary failed: " << GetLastError();
-  }
-  void TearDown() override {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-
-  const void* Find(const char* name) const {
-    return reinterpret_cast<const void*>(GetProcAddress(module_, name));
-  }
+  DllHost() : LoadedDll(DLL_NAME) {}
 
   // Calls the export `name` through the probe and checks the convention.
-  ProbeCall Call(const char* name, std::initializer_list<uint64_t> args) {
-    const void* fn = Find(name);
-    EXPECT_NE(fn, nullptr) << name;
-    if (fn == nullptr) return ProbeCall{};
-    ProbeCall call = MarkedCall(fn, args);
-    EXPECT_EQ(call.rspDelta, 0) << name << " left the stack pointer moved";
-    for (int i = 0; i < 8; ++i) {
-      EXPECT_EQ(call.gpr[i], GprMark(i)) << name << " clobbered " << GPR_NAMES[i];
-    }
-    for (int i = 0; i < 10; ++i) {
-      EXPECT_TRUE(call.xmm[i][0] == XmmMark(i, 0) && call.xmm[i][1] == XmmMark(i, 1))
-          << name << " clobbered XMM" << i + 6;
-    }
-    return call;
+  probe::Call Call(const char* name, std::initializer_list<uint64_t> args) {
+    return probe::CheckedCall(name, Find(name), args);
   }
 
   // The status in EAX; RAX's upper half is undefined for a 32-bit result.
   uint32_t Status(const char* name, std::initializer_list<uint64_t> args) {
     return static_cast<uint32_t>(Call(name, args).rax);
   }
-
-  HMODULE module_ = nullptr;
 };
 
-TEST(CallProbe, NoticesABrokenConvention) {
-  ProbeCall call = MarkedCall(reinterpret_cast<const void*>(&ZelkBrokenCallee),
-                              {1, 2, 3, 4, 0x5555'0000'0000'5555ull, 6});
-  EXPECT_EQ(call.rax, 0x5555'0000'0000'5555ull);  // the fifth argument, first on the stack
-  EXPECT_EQ(call.rspDelta, 8);
-  EXPECT_EQ(call.gpr[0], 1u);
-  EXPECT_EQ(call.gpr[4], 2u);
-  EXPECT_EQ(call.xmm[0][0] | call.xmm[0][1], 0u);
-  EXPECT_EQ(call.xmm[9][0] & call.xmm[9][1], ~0ull);
-  for (int i : {1, 2, 3, 5, 6, 7}) EXPECT_EQ(call.gpr[i], GprMark(i)) << GPR_NAMES[i];
-  for (int i = 1; i < 9; ++i) EXPECT_EQ(call.xmm[i][1], XmmMark(i, 1)) << i;
-}
-
 TEST_F(DllHost, ExportTableHoldsExactlyTheNineNames) {
-  // Read the export directory of the loaded image, independently of objdump.
-  const auto* base = reinterpret_cast<const uint8_t*>(module_);
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
-  ASSERT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
-  ASSERT_EQ(nt->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC);
-  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-  ASSERT_NE(dir.VirtualAddress, 0u);
-  const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
-  EXPECT_STREQ(reinterpret_cast<const char*>(base + exports->Name), DLL_NAME);
-  const auto* names = reinterpret_cast<const uint32_t*>(base + exports->AddressOfNames);
-  std::set<std::string> found;
-  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
-    const char* name = reinterpret_cast<const char*>(base + names[i]);
-    found.insert(name);
-    // The loader finds names by halving the table: it must be in byte order.
-    if (i > 0) {
-      EXPECT_LT(std::strcmp(reinterpret_cast<const char*>(base + names[i - 1]), name), 0) << name;
-    }
-  }
-  EXPECT_EQ(exports->NumberOfNames, 9u);
-  EXPECT_EQ(exports->NumberOfFunctions, 9u);
-  EXPECT_EQ(found, EXPORTS);
-  for (const std::string& name : EXPORTS) EXPECT_NE(Find(name.c_str()), nullptr) << name;
+  ASSERT_EQ(EXPORTS.size(), 9u);
+  ExpectExportTable(EXPORTS);
 }
 
 TEST_F(DllHost, ThirtyTwoBitAndInternalNamesAreNotExported) {
@@ -418,11 +188,11 @@ TEST_F(DllHost, ClassExportsTakeThisInRcxAndReturnIt) {
   uint8_t* target = &bytes[1];
   uint8_t* source = &bytes[3];
 
-  ProbeCall made = Call(CONSTRUCTOR, {Arg(target)});
+  probe::Call made = Call(CONSTRUCTOR, {Arg(target)});
   EXPECT_EQ(made.rax, Arg(target));
   EXPECT_EQ(bytes[1], 0xAB) << "the constructor has no member to set";
 
-  ProbeCall assigned = Call(ASSIGN, {Arg(target), Arg(source)});
+  probe::Call assigned = Call(ASSIGN, {Arg(target), Arg(source)});
   EXPECT_EQ(assigned.rax, Arg(target));
   const uint8_t after[5] = {0x11, 0x5A, 0x22, 0x5A, 0x33};
   EXPECT_EQ(std::memcmp(bytes, after, sizeof bytes), 0);
@@ -508,3 +278,4 @@ TEST(MicrosoftCompiledHost, ReachesEveryExport) {
 #endif
 
 }  // namespace
+}  // namespace zelk

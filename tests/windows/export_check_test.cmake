@@ -1,12 +1,14 @@
 # Shows that cmake/check_dll_exports.cmake refuses what it must: it passes the
 # built DLL's own `objdump -p` output, then fails each copy of it that has one
 # fault planted (a name missing, one too many, one twice, two out of order, a
-# MinGW runtime DLL imported, the wrong machine, the wrong module name) with
-# the message for that fault.
+# MinGW runtime DLL imported, the wrong machine, the wrong module name; for a
+# DLL that imports another of the project's, that import gone, one of its
+# names changed, one name more) with the message for that fault.
 #   cmake -DOBJDUMP=<objdump> -DDLL=<dll> -DMACHINE=x86|x64 -DWORK_DIR=<dir>
 #         -P export_check_test.cmake
 cmake_minimum_required(VERSION 3.25)
 set(check ${CMAKE_CURRENT_LIST_DIR}/../../cmake/check_dll_exports.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/dll_export_tables.cmake)
 
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -76,3 +78,23 @@ run_check(machine "${t}" "not an ${MACHINE} module")
 
 string(REGEX REPLACE "(\nName[ \t]+[0-9a-fA-F]+ )${module}" "\\1other.dll" t "${dump}")
 run_check(module_name "${t}" "export directory does not name the module")
+
+# The imports from the project's other DLLs: the block of each is
+# "DLL Name: <dependency>.dll", a heading line, then one line per name.
+get_filename_component(module_stem ${DLL} NAME_WE)
+foreach(dependency IN LISTS ZELK_DLL_DEPENDS_${module_stem})
+  string(REGEX MATCH "DLL Name: ${dependency}\\.dll\n[^\n]*\n(\t[0-9a-fA-F]+\t +[0-9]+ +[^\n]+\n)+"
+         block "${dump}")
+  if(block STREQUAL "")
+    message(FATAL_ERROR "no import block of ${dependency}.dll in the output of objdump -p")
+  endif()
+  string(REPLACE "DLL Name: ${dependency}.dll" "DLL Name: ${dependency}_d.dll" t "${dump}")
+  run_check(${dependency}_import_gone "${t}" "does not import ${dependency}.dll")
+  string(REGEX MATCH "\t[0-9a-fA-F]+\t +[0-9]+ +[^\n]+\n" line "${block}")
+  string(REPLACE "\n" "_planted\n" planted "${line}")
+  string(REPLACE "${line}" "${planted}" b "${block}")
+  string(REPLACE "${block}" "${b}" t "${dump}")
+  run_check(${dependency}_import_renamed "${t}" "imports from ${dependency}.dll:")
+  string(REPLACE "${block}" "${block}\t9999\t   99  zelk_planted\n" t "${dump}")
+  run_check(${dependency}_import_extra "${t}" "imports from ${dependency}.dll:")
+endforeach()

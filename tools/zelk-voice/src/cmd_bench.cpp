@@ -47,9 +47,11 @@ int RunBench(const BenchOptions& o, bool quiet) {
 
   if (o.csv) {
     fmt::print("codec,frame_ms,encode_msamples_per_s,decode_msamples_per_s,channels_per_core\n");
-  } else if (!quiet) {
-    fmt::print("library 0x{:08X}, one core, at least {:g} s per figure\n", LibraryVersion(),
-               o.minSeconds);
+  } else {
+    if (!quiet) {
+      fmt::print("library 0x{:08X}, one core, at least {:g} s per figure\n", LibraryVersion(),
+                 o.minSeconds);
+    }
     fmt::print("{:<14} {:>6} {:>10} {:>10} {:>16}\n", "codec", "frame", "enc MS/s", "dec MS/s",
                "channels/core");
   }

@@ -1,88 +1,114 @@
 // decode: .zvf streams and A-law/mu-law files back to PCM.
 #include <fmt/format.h>
-#include <zelk_voice_engine.h>
 
-#include <algorithm>
-#include <cmath>
-
+#include "audio_writer.h"
 #include "codec.h"
+#include "coded_reader.h"
 #include "commands.h"
 #include "failure.h"
 #include "files.h"
-#include "zvf.h"
+#include "input_stream.h"
+#include "jobs.h"
+#include "resample.h"
 
 namespace zv {
 
 namespace {
 
-struct Decoded {
-  std::vector<int16_t> samples;
-  int rate = SAMPLE_RATE;
-  const Codec* codec = nullptr;
+struct DecodeTypes {
+  const Codec* headerless = nullptr;  // the input's law when it has no header
+  std::string output;                 // the output's type, "" when not given
 };
 
-Decoded DecodeStream(const std::vector<uint8_t>& bytes, const std::string& path,
-                     ProgressSink sink) {
-  const ZvfStream s = ParseZvf(bytes, path);
-  Decoded d;
-  d.codec = s.codec;
-  d.samples =
-      DecodeFrames(*s.codec, s.header.samplesPerFrame, s.frames,
-                   static_cast<size_t>(s.header.totalSamples), path, ZVF_HEADER_BYTES, sink);
-  return d;
+// -t names headerless input (alaw, ulaw and their aliases), or the output.
+DecodeTypes SortTypes(const std::vector<std::string>& types) {
+  DecodeTypes t;
+  for (const std::string& type : types) {
+    const Codec* codec = FindCodec(type == "al" ? "alaw" : type == "ul" ? "ulaw" : type);
+    if (codec != nullptr && IsG711(*codec)) {
+      if (t.headerless != nullptr) throw UsageFailure("-t: two input types given");
+      t.headerless = codec;
+    } else if (codec != nullptr || type == "zvf") {
+      throw UsageFailure(fmt::format(
+          "-t {}: decode reads .zvf streams and G.711 by themselves; -t names headerless "
+          "alaw/ulaw input or the output type",
+          type));
+    } else {
+      if (!t.output.empty()) throw UsageFailure("-t: two output types given");
+      t.output = type;
+    }
+  }
+  return t;
 }
 
-Decoded DecodeG711File(const std::string& path, ProgressSink sink) {
-  const G711File g = ReadG711File(path);
-  Decoded d;
-  d.codec = FindCodecType(g.codecType);
-  d.rate = g.rate;
-  const std::vector<uint8_t> frames = G711FramesFromCodes(g.codes, ZELK_VOICE_MAX_SAMPLES);
-  d.samples = DecodeFrames(*d.codec, ZELK_VOICE_MAX_SAMPLES, frames, g.codes.size(), path, 0, sink);
-  return d;
-}
-
-std::vector<int16_t> ToRate(const std::vector<int16_t>& samples, int from, int to) {
-  if (from == to) return samples;
-  const std::vector<double> in(samples.begin(), samples.end());
-  const std::vector<double> out = Resample(in, from, to);
-  std::vector<int16_t> result(out.size());
-  std::transform(out.begin(), out.end(), result.begin(), [](double v) {
-    return static_cast<int16_t>(std::lround(std::clamp(v, -32768.0, 32767.0)));
-  });
-  return result;
+OutputFormat DecodeFormat(const DecodeOptions& o, const std::string& type) {
+  const bool toStdout = o.output == STDIO_NAME;
+  if (!toStdout && OutputIsFile(o.inputs, o.output) &&
+      !(ExtensionOf(o.output).empty() && !type.empty())) {
+    const OutputFormat byName = PcmFormatFor(ExtensionOf(o.output), false, o.output);
+    if (!type.empty() && PcmFormatFor(type, false, o.output).extension != byName.extension) {
+      throw UsageFailure(fmt::format("{}: extension does not match --type {}", o.output, type));
+    }
+    return byName;
+  }
+  return PcmFormatFor(type.empty() ? "wav" : type, toStdout, DisplayName(o.output, true));
 }
 
 }  // namespace
 
 int RunDecode(const DecodeOptions& o, bool quiet) {
-  const std::string type = o.type.empty() ? "wav" : o.type;
-  const std::vector<std::string> outputs = PlanOutputs(o.inputs, o.output, type);
-  std::vector<int> formats;
-  for (const std::string& out : outputs) {
-    const int format = MajorFormatForPath(out);
-    if (format == 0) {
-      throw UsageFailure(fmt::format("{}: no audio format for this extension", out));
-    }
-    formats.push_back(format);
-  }
-  std::vector<std::string> summaries(o.inputs.size());
+  CheckInputs(o.inputs);
+  const DecodeTypes types = SortTypes(o.types);
+  const OutputFormat format = DecodeFormat(o, types.output);
+  const std::vector<std::string> outputs = PlanOutputs(o.inputs, o.output, format.extension);
+  RefuseOverwritingInputs(o.inputs, outputs);
 
-  Progress progress(o.inputs.size(), "files", quiet);
+  Progress progress(InputWeights(o.inputs), "files", quiet);
   auto job = [&](size_t i, ProgressSink sink) {
-    const std::string& in = o.inputs[i];
-    // A stream is recognised by its magic; anything else must be an A-law/mu-law file.
-    const std::vector<uint8_t> bytes = ReadFileBytes(in);
-    const bool stream = ExtensionOf(in) == "zvf" || HasZvfMagic(bytes);
-    const Decoded d = stream ? DecodeStream(bytes, in, sink) : DecodeG711File(in, sink);
-    const int rate = o.rate > 0 ? o.rate : d.rate;
-    const std::vector<int16_t> pcm = ToRate(d.samples, d.rate, rate);
-    WritePcm(outputs[i], pcm, rate, formats[i]);
-    summaries[i] = fmt::format("{} -> {}: {}, {:.2f} s at {} Hz", in, outputs[i], d.codec->label,
-                               static_cast<double>(pcm.size()) / rate, rate);
+    CodedReader reader(o.inputs[i], types.headerless);
+    const int rate = o.rate > 0 ? o.rate : reader.Rate();
+    std::optional<uint64_t> frames;
+    if (reader.Samples()) {
+      frames = ConvertedFrames(*reader.Samples(), reader.Rate(), rate);
+      if (*frames == 0) {
+        throw Failure(TooShort(reader.Name(), *reader.Samples(), reader.Rate(), rate));
+      }
+    }
+    RateConverter converter(reader.Rate(), rate, 1);
+    PcmWriter writer(outputs[i], format, rate, 1, frames);
+    std::vector<int16_t> block(ZELK_VOICE_MAX_SAMPLES);
+    std::vector<double> scaled(block.size());
+    std::vector<int16_t> pcm;
+    for (size_t n; (n = reader.Read(block)) > 0;) {
+      for (size_t k = 0; k < n; ++k) scaled[k] = block[k] / 32768.0;
+      converter.Push(std::span(scaled).first(n), pcm);
+      writer.Write(pcm);
+      pcm.clear();
+      sink.Report(reader.Fraction());
+    }
+    converter.Finish(pcm);
+    writer.Write(pcm);
+    const ClipStats& stats = converter.Stats();
+    if (stats.samples == 0) {
+      throw Failure(fmt::format("{}: too short: it gives no sample at {} Hz", reader.Name(), rate));
+    }
+    writer.Finish();
+    JobReport report;
+    report.summary =
+        fmt::format("{} -> {}: {}, {:.2f} s at {} Hz", reader.Name(), writer.Name(),
+                    reader.StreamCodec().label, static_cast<double>(stats.samples) / rate, rate);
+    for (const std::string& w : reader.Warnings())
+      report.warnings.push_back(reader.Name() + ": " + w);
+    if (stats.clipped > 0) {
+      report.warnings.push_back(fmt::format(
+          "{}: {} of {} samples ({:.2f}%) clipped to the 16-bit range by resampling to {} Hz",
+          reader.Name(), stats.clipped, stats.samples,
+          100.0 * static_cast<double>(stats.clipped) / static_cast<double>(stats.samples), rate));
+    }
+    return report;
   };
   const auto outcomes = RunJobs(o.inputs, job, progress);
-  return ReportOutcomes(outcomes, summaries, quiet);
+  return ReportOutcomes(outcomes, progress, quiet, o.output == STDIO_NAME);
 }
 
 }  // namespace zv

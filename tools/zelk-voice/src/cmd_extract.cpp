@@ -60,6 +60,9 @@ int RunExtract(const ExtractOptions& o, bool quiet) {
   settings.payloadTypes = ParsePayloadTypes(o.payloadTypes);
   settings.mix = o.mix;
   std::error_code ec;
+  if (o.output == "-") {
+    throw UsageFailure("-o -: extract writes one file per stream; name a directory");
+  }
   if (std::filesystem::exists(o.output, ec) && !std::filesystem::is_directory(o.output, ec)) {
     throw UsageFailure(fmt::format("{}: -o names a file; extract writes a directory", o.output));
   }
@@ -71,7 +74,7 @@ int RunExtract(const ExtractOptions& o, bool quiet) {
   std::vector<std::string> opened;
   std::vector<std::string> unreadable;
   {
-    Progress progress(o.inputs.size(), "captures", quiet || o.json);
+    Progress progress(InputWeights(o.inputs), "captures", quiet || o.json);
     for (size_t i = 0; i < o.inputs.size(); ++i) {
       try {
         extract::CaptureFile capture(o.inputs[i]);
@@ -83,6 +86,7 @@ int RunExtract(const ExtractOptions& o, bool quiet) {
       progress.Set(i, 1.0);
     }
     if (!opened.empty()) extractor.Finish();
+    progress.Stop();
   }
   std::vector<std::string> errors = unreadable;
   if (!opened.empty()) {

@@ -5,11 +5,16 @@
 
 #include <cmath>
 #include <filesystem>
+#include <memory>
 
+#include "audio_reader.h"
+#include "audio_writer.h"
 #include "codec.h"
 #include "commands.h"
 #include "failure.h"
 #include "files.h"
+#include "input_stream.h"
+#include "jobs.h"
 #include "metrics.h"
 #include "output_file.h"
 #include "svg_plot.h"
@@ -29,6 +34,8 @@ struct Row {
 };
 
 // The bundled recording: beside an installed tool, else in the source tree.
+double Speed(double secondsPerSample) { return secondsPerSample > 0 ? 1e-6 / secondsPerSample : 0; }
+
 std::string BundledSample() {
   std::error_code ec;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -39,20 +46,37 @@ std::string BundledSample() {
   return ZELK_VOICE_SAMPLE_SOURCE;
 }
 
+// Codes the signal frame by frame through an encoder and a decoder, measuring
+// quality as it goes and writing the decoded signal when asked to.
 Row Measure(const Codec& codec, int spf, const std::vector<int16_t>& input, double minSeconds,
-            std::vector<int16_t>& decoded) {
-  const std::vector<uint8_t> frames = EncodeFrames(codec, spf, input);
-  decoded = DecodeFrames(codec, spf, frames, input.size(), "(memory)", 0);
+            bool keepSegments, const std::string& decodedPath) {
+  FrameEncoder encoder(codec, spf);
+  FrameDecoder decoder(codec);
+  QualityMeter meter(keepSegments);
+  std::unique_ptr<PcmWriter> writer;
+  if (!decodedPath.empty()) {
+    writer = std::make_unique<PcmWriter>(decodedPath, PcmFormatFor("wav", false, decodedPath),
+                                         SAMPLE_RATE, 1, input.size());
+  }
+  std::vector<int16_t> decoded(ZELK_VOICE_MAX_SAMPLES);
+  const auto frame = static_cast<size_t>(spf);
+  for (size_t start = 0; start < input.size(); start += frame) {
+    const auto chunk = std::span(input).subspan(start, std::min(frame, input.size() - start));
+    decoder.Decode(encoder.Encode(chunk), decoded, "(memory)");
+    meter.Add(chunk, std::span(decoded).first(chunk.size()));
+    if (writer) writer->Write(std::span(decoded).first(chunk.size()));
+  }
+  if (writer) writer->Finish();
   Row row;
   row.codec = &codec;
   const double frameBits = 8.0 * FrameBytes(codec, spf);
   row.kbitPerSecond = frameBits * SAMPLE_RATE / spf / 1000;
   row.compressionRatio = 16.0 * spf / frameBits;
-  row.snrDb = SnrDb(input, decoded);
-  row.segmental = SegmentalSnrDb(input, decoded);
+  row.snrDb = meter.SnrDb();
+  row.segmental = meter.Segmental();
   const CodecSpeed speed = MeasureCodecSpeed(codec, spf, input, minSeconds);
-  row.encodeMsamples = 1e-6 / speed.encodeSecondsPerSample;
-  row.decodeMsamples = 1e-6 / speed.decodeSecondsPerSample;
+  row.encodeMsamples = Speed(speed.encodeSecondsPerSample);
+  row.decodeMsamples = Speed(speed.decodeSecondsPerSample);
   return row;
 }
 
@@ -60,15 +84,20 @@ std::string Db(double v) {
   return std::isinf(v) ? (v > 0 ? "inf" : "-inf") : fmt::format("{:.2f}", v);
 }
 
+// A speed figure, or "-" when the input held no whole frame to time.
+std::string Figure(double v, const char* format) {
+  return v > 0 ? fmt::format(fmt::runtime(format), v) : "-";
+}
+
 void PrintTable(const std::vector<Row>& rows) {
   const double realTime = 1e-6 * SAMPLE_RATE;  // Msamples per second of 8 kHz audio
   fmt::print("{:<14} {:>7} {:>6} {:>7} {:>9} {:>10} {:>9} {:>10} {:>9}\n", "codec", "kbit/s",
              "ratio", "SNR dB", "segSNR dB", "enc MS/s", "enc x RT", "dec MS/s", "dec x RT");
   for (const Row& r : rows) {
-    fmt::print("{:<14} {:>7.1f} {:>6.2f} {:>7} {:>9} {:>10.1f} {:>9.0f} {:>10.1f} {:>9.0f}\n",
-               r.codec->label, r.kbitPerSecond, r.compressionRatio, Db(r.snrDb),
-               Db(r.segmental.meanDb), r.encodeMsamples, r.encodeMsamples / realTime,
-               r.decodeMsamples, r.decodeMsamples / realTime);
+    fmt::print("{:<14} {:>7.1f} {:>6.2f} {:>7} {:>9} {:>10} {:>9} {:>10} {:>9}\n", r.codec->label,
+               r.kbitPerSecond, r.compressionRatio, Db(r.snrDb), Db(r.segmental.meanDb),
+               Figure(r.encodeMsamples, "{:.1f}"), Figure(r.encodeMsamples / realTime, "{:.0f}"),
+               Figure(r.decodeMsamples, "{:.1f}"), Figure(r.decodeMsamples / realTime, "{:.0f}"));
   }
 }
 
@@ -78,10 +107,10 @@ void PrintCsv(const std::vector<Row>& rows) {
       "codec,kbit_per_s,compression_ratio,snr_db,segmental_snr_db,encode_msamples_per_s,"
       "encode_x_real_time,decode_msamples_per_s,decode_x_real_time\n");
   for (const Row& r : rows) {
-    fmt::print("{},{:.3f},{:.4f},{},{},{:.3f},{:.1f},{:.3f},{:.1f}\n", r.codec->name,
-               r.kbitPerSecond, r.compressionRatio, Db(r.snrDb), Db(r.segmental.meanDb),
-               r.encodeMsamples, r.encodeMsamples / realTime, r.decodeMsamples,
-               r.decodeMsamples / realTime);
+    fmt::print("{},{:.3f},{:.4f},{},{},{},{},{},{}\n", r.codec->name, r.kbitPerSecond,
+               r.compressionRatio, Db(r.snrDb), Db(r.segmental.meanDb),
+               Figure(r.encodeMsamples, "{:.3f}"), Figure(r.encodeMsamples / realTime, "{:.1f}"),
+               Figure(r.decodeMsamples, "{:.3f}"), Figure(r.decodeMsamples / realTime, "{:.1f}"));
   }
 }
 
@@ -95,8 +124,22 @@ int RunRoundtrip(const RoundtripOptions& o, bool quiet) {
   if (codecs.empty()) {
     for (const Codec& c : CODECS) codecs.push_back(&c);
   }
-  const std::vector<int16_t> samples = ReadMonoPcm(input, SAMPLE_RATE, o.raw);
-  const std::string stem = std::filesystem::path(input).stem().string();
+  if (!o.plot.empty() && ExtensionOf(o.plot) != "svg") {
+    throw UsageFailure(fmt::format("--plot {}: the plot is an SVG picture; name it .svg", o.plot));
+  }
+  const std::string stem = StemOf(input);
+  std::vector<std::string> decodedPaths(codecs.size());
+  std::vector<std::string> outputs;
+  if (!o.plot.empty()) outputs.push_back(o.plot);
+  if (!o.outputDir.empty()) {
+    for (size_t k = 0; k < codecs.size(); ++k) {
+      decodedPaths[k] =
+          (std::filesystem::path(o.outputDir) / fmt::format("{}.{}.wav", stem, codecs[k]->name))
+              .string();
+      outputs.push_back(decodedPaths[k]);
+    }
+  }
+  RefuseOverwritingInputs({input}, outputs);
   if (!o.outputDir.empty()) {
     std::error_code ec;
     std::filesystem::create_directories(o.outputDir, ec);
@@ -105,19 +148,31 @@ int RunRoundtrip(const RoundtripOptions& o, bool quiet) {
     }
   }
 
-  std::vector<Row> rows;
+  // The whole job: reading the input counts as much as coding with one codec.
+  Progress progress(std::vector<double>(codecs.size() + 1, 1.0), "steps", quiet || o.csv);
+  ReadSpec spec;
+  spec.channel = o.channel;
+  spec.raw = o.raw;
+  AudioReader reader(input, spec);
+  std::vector<int16_t> samples;
+  if (reader.Frames()) samples.reserve(static_cast<size_t>(*reader.Frames()));
   {
-    Progress progress(codecs.size(), "codecs", quiet || o.csv);
-    for (size_t k = 0; k < codecs.size(); ++k) {
-      std::vector<int16_t> decoded;
-      rows.push_back(Measure(*codecs[k], spf, samples, o.minSeconds, decoded));
-      if (!o.outputDir.empty()) {
-        const auto path =
-            std::filesystem::path(o.outputDir) / fmt::format("{}.{}.wav", stem, codecs[k]->name);
-        WritePcm(path.string(), decoded, SAMPLE_RATE, MajorFormatForPath(path.string()));
-      }
-      progress.Set(k, 1.0);
+    std::vector<int16_t> block(1 << 14);
+    for (size_t n; (n = reader.Read(block)) > 0;) {
+      samples.insert(samples.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n));
+      progress.Set(0, reader.Fraction());
     }
+    progress.Set(0, 1.0);
+  }
+  bool twoBit = false;
+  for (const Codec* c : codecs) twoBit |= c->type == 4;
+  const std::vector<std::string> warnings = ReadWarnings(reader, twoBit);
+
+  std::vector<Row> rows;
+  for (size_t k = 0; k < codecs.size(); ++k) {
+    rows.push_back(
+        Measure(*codecs[k], spf, samples, o.minSeconds, !o.plot.empty(), decodedPaths[k]));
+    progress.Set(k + 1, 1.0);
   }
   if (!o.plot.empty()) {
     std::vector<PlotSeries> series;
@@ -129,12 +184,17 @@ int RunRoundtrip(const RoundtripOptions& o, bool quiet) {
     out.Write({reinterpret_cast<const uint8_t*>(svg.data()), svg.size()});
     out.Commit();
   }
+  progress.Stop();
+  if (!quiet) {
+    for (const std::string& w : warnings) fmt::print(stderr, "zelk-voice: warning: {}\n", w);
+  }
 
   if (o.csv) {
     PrintCsv(rows);
   } else {
-    const std::string shown =
-        o.input.empty() ? std::filesystem::path(input).filename().string() + " (bundled)" : input;
+    const std::string shown = o.input.empty()
+                                  ? std::filesystem::path(input).filename().string() + " (bundled)"
+                                  : DisplayName(input);
     fmt::print("{}: {:.2f} s at {} Hz, {} ms frames, library 0x{:08X}\n", shown,
                static_cast<double>(samples.size()) / SAMPLE_RATE, SAMPLE_RATE, o.frameMs,
                LibraryVersion());

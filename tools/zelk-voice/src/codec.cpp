@@ -1,17 +1,40 @@
 #include "codec.h"
 
 #include <fmt/format.h>
-#include <zelk_voice_engine.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
 
 #include "failure.h"
 
 namespace zv {
 
+namespace {
+
+struct Alias {
+  const char* alias;
+  const char* name;
+};
+constexpr Alias CODEC_ALIASES[] = {
+    {"mulaw", "ulaw"}, {"pcmu", "ulaw"}, {"pcma", "alaw"}, {"dvi", "ima"}};
+
+std::string StatusText(uint32_t status) { return fmt::format("status 0x{:08X}", status); }
+
+void ResetOrThrow(uint32_t (*reset)(void*, int32_t), VoiceCodecState& state, const Codec& codec) {
+  const uint32_t status = reset(&state, codec.type);
+  if (status != VOICE_OK) {
+    throw Failure(fmt::format("library refused to reset {} ({})", codec.label, StatusText(status)));
+  }
+}
+
+}  // namespace
+
 const Codec* FindCodec(std::string_view name) {
+  for (const Alias& a : CODEC_ALIASES) {
+    if (name == a.alias) name = a.name;
+  }
   for (const Codec& c : CODECS) {
     if (name == c.name) return &c;
   }
@@ -29,6 +52,12 @@ std::vector<std::string> CodecNames() {
   std::vector<std::string> names;
   for (const Codec& c : CODECS) names.emplace_back(c.name);
   return names;
+}
+
+std::string CodecNameList() {
+  std::vector<std::string> aliases;
+  for (const Alias& a : CODEC_ALIASES) aliases.emplace_back(a.alias);
+  return fmt::format("{} (also {})", fmt::join(CodecNames(), ", "), fmt::join(aliases, ", "));
 }
 
 bool IsG711(const Codec& codec) { return codec.bitsPerCode == 8; }
@@ -50,144 +79,139 @@ int FrameBytes(const Codec& codec, int samplesPerFrame) {
   return FRAME_HEADER_BYTES + 2 * PayloadWords(codec, samplesPerFrame);
 }
 
-namespace {
+FrameEncoder::FrameEncoder(const Codec& codec, int samplesPerFrame)
+    : codec_(codec),
+      samplesPerFrame_(samplesPerFrame),
+      bytes_(static_cast<size_t>(zv::FrameBytes(codec, samplesPerFrame))) {
+  ResetOrThrow(ZELK_VOICE_EncReset, state_, codec);
+}
 
-std::string StatusText(uint32_t status) { return fmt::format("status 0x{:08X}", status); }
-
-void ResetOrThrow(uint32_t (*reset)(void*, int32_t), VoiceCodecState& state, const Codec& codec) {
-  const uint32_t status = reset(&state, codec.type);
+std::span<const uint8_t> FrameEncoder::Encode(std::span<const int16_t> samples) {
+  std::array<int16_t, ZELK_VOICE_MAX_SAMPLES> block{};
+  std::array<uint16_t, ZELK_VOICE_MAX_FRAME_WORDS> frame{};
+  std::copy_n(samples.begin(), std::min(samples.size(), size_t{ZELK_VOICE_MAX_SAMPLES}),
+              block.begin());
+  const uint32_t status =
+      ZELK_VOICE_EncodeFrame(&state_, block.data(), frame.data(), samplesPerFrame_, codec_.type);
   if (status != VOICE_OK) {
-    throw Failure(fmt::format("library refused to reset {} ({})", codec.label, StatusText(status)));
+    throw Failure(
+        fmt::format("library refused to encode frame {} ({})", frames_, StatusText(status)));
+  }
+  // The library's frames already hold their little-endian bytes, on every host.
+  std::memcpy(bytes_.data(), frame.data(), bytes_.size());
+  ++frames_;
+  return bytes_;
+}
+
+FrameDecoder::FrameDecoder(const Codec& codec) : codec_(codec) {
+  ResetOrThrow(ZELK_VOICE_DecReset, state_, codec);
+}
+
+size_t FrameDecoder::Decode(std::span<const uint8_t> bytes, std::span<int16_t> out,
+                            const std::string& where) {
+  std::array<uint16_t, ZELK_VOICE_MAX_FRAME_WORDS> frame{};
+  const size_t words = std::min(bytes.size() / 2, frame.size());
+  std::memcpy(frame.data(), bytes.data(), 2 * words);  // little-endian bytes, as the library reads
+  std::array<int16_t, ZELK_VOICE_MAX_SAMPLES> block{};
+  int16_t got = 0;
+  const uint32_t status =
+      ZELK_VOICE_DecodeFrame(&state_, frame.data(), block.data(), codec_.type, &got);
+  if (status != VOICE_OK || got <= 0 || static_cast<size_t>(got) > out.size()) {
+    throw Failure(fmt::format("{}: library refused the frame ({})", where, StatusText(status)));
+  }
+  std::copy_n(block.begin(), got, out.begin());
+  return static_cast<size_t>(got);
+}
+
+void G711CodesFromFrame(std::span<const uint8_t> frame, std::span<uint8_t> codes) {
+  for (size_t i = 0; i < codes.size(); i += 2) {
+    codes[i] = frame[FRAME_HEADER_BYTES + i + 1];  // high byte: the earlier sample
+    if (i + 1 < codes.size()) codes[i + 1] = frame[FRAME_HEADER_BYTES + i];
   }
 }
 
-}  // namespace
-
-std::vector<uint8_t> EncodeFrames(const Codec& codec, int samplesPerFrame,
-                                  std::span<const int16_t> samples, ProgressSink progress) {
-  VoiceCodecState state{};
-  ResetOrThrow(ZELK_VOICE_EncReset, state, codec);
+void G711FrameFromCodes(std::span<const uint8_t> codes, int samplesPerFrame,
+                        std::span<uint8_t> frame) {
   const auto spf = static_cast<size_t>(samplesPerFrame);
-  const size_t frameCount = (samples.size() + spf - 1) / spf;
-  const auto frameBytes = static_cast<size_t>(FrameBytes(codec, samplesPerFrame));
-  std::vector<uint8_t> out(frameCount * frameBytes);
-  std::array<int16_t, ZELK_VOICE_MAX_SAMPLES> block{};
-  std::array<uint16_t, ZELK_VOICE_MAX_FRAME_WORDS> frame{};
-  for (size_t k = 0; k < frameCount; ++k) {
-    const size_t start = k * spf;
-    const size_t have = std::min(spf, samples.size() - start);
-    std::fill(block.begin(), block.end(), int16_t{0});
-    std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(start), have, block.begin());
-    const uint32_t status =
-        ZELK_VOICE_EncodeFrame(&state, block.data(), frame.data(), samplesPerFrame, codec.type);
-    if (status != VOICE_OK) {
-      throw Failure(fmt::format("library refused to encode frame {} ({})", k, StatusText(status)));
-    }
-    // The library's frames already hold their little-endian bytes.
-    std::memcpy(out.data() + k * frameBytes, frame.data(), frameBytes);
-    if (k % 256 == 255) progress.Report(static_cast<double>(k) / static_cast<double>(frameCount));
+  frame[0] = 0x00;
+  frame[1] = 0x01;
+  frame[2] = static_cast<uint8_t>(spf / 2);
+  frame[3] = 0x00;
+  for (size_t i = 0; i < spf; i += 2) {
+    // Past the end the frame is padded with code 0; those samples are dropped after decoding.
+    frame[FRAME_HEADER_BYTES + i] = i + 1 < codes.size() ? codes[i + 1] : 0;
+    frame[FRAME_HEADER_BYTES + i + 1] = i < codes.size() ? codes[i] : 0;
   }
-  return out;
 }
 
 std::vector<int16_t> DecodeFrames(const Codec& codec, int samplesPerFrame,
                                   std::span<const uint8_t> frames, size_t totalSamples,
-                                  const std::string& fileName, size_t offsetBase,
-                                  ProgressSink progress) {
-  VoiceCodecState state{};
-  ResetOrThrow(ZELK_VOICE_DecReset, state, codec);
-  const auto spf = static_cast<size_t>(samplesPerFrame);
+                                  const std::string& fileName, size_t offsetBase) {
+  FrameDecoder decoder(codec);
   const auto frameBytes = static_cast<size_t>(FrameBytes(codec, samplesPerFrame));
   const size_t frameCount = frames.size() / frameBytes;
-  std::vector<int16_t> out;
-  out.reserve(frameCount * spf);
-  std::array<uint16_t, ZELK_VOICE_MAX_FRAME_WORDS> frame{};
-  std::array<int16_t, ZELK_VOICE_MAX_SAMPLES> block{};
+  std::vector<int16_t> out(frameCount * static_cast<size_t>(samplesPerFrame));
+  size_t have = 0;
   for (size_t k = 0; k < frameCount; ++k) {
-    std::memcpy(frame.data(), frames.data() + k * frameBytes, frameBytes);
-    int16_t got = 0;
-    const uint32_t status =
-        ZELK_VOICE_DecodeFrame(&state, frame.data(), block.data(), codec.type, &got);
-    if (status != VOICE_OK || got != samplesPerFrame) {
-      throw Failure(fmt::format("{}: frame {} at byte {}: library refused the frame ({})", fileName,
-                                k, offsetBase + k * frameBytes, StatusText(status)));
-    }
-    out.insert(out.end(), block.begin(), block.begin() + samplesPerFrame);
-    if (k % 256 == 255) progress.Report(static_cast<double>(k) / static_cast<double>(frameCount));
+    have += decoder.Decode(
+        frames.subspan(k * frameBytes, frameBytes), std::span(out).subspan(have),
+        fmt::format("{}: frame {} at byte {}", fileName, k, offsetBase + k * frameBytes));
   }
-  if (out.size() > totalSamples) out.resize(totalSamples);
+  out.resize(std::min(have, totalSamples));
   return out;
 }
 
-std::vector<uint8_t> G711CodesFromFrames(std::span<const uint8_t> frames, int samplesPerFrame,
-                                         size_t totalSamples) {
-  const size_t frameBytes = FRAME_HEADER_BYTES + static_cast<size_t>(samplesPerFrame);
-  std::vector<uint8_t> codes;
-  codes.reserve(frames.size());
-  for (size_t pos = 0; pos + frameBytes <= frames.size(); pos += frameBytes) {
-    for (size_t b = pos + FRAME_HEADER_BYTES; b < pos + frameBytes; b += 2) {
-      codes.push_back(frames[b + 1]);  // high byte: the earlier sample
-      codes.push_back(frames[b]);
-    }
-  }
-  if (codes.size() > totalSamples) codes.resize(totalSamples);
-  return codes;
-}
-
-std::vector<uint8_t> G711FramesFromCodes(std::span<const uint8_t> codes, int samplesPerFrame) {
-  const size_t spf = static_cast<size_t>(samplesPerFrame);
-  const size_t frameCount = (codes.size() + spf - 1) / spf;
-  const auto payloadWords = static_cast<uint8_t>(spf / 2);
-  std::vector<uint8_t> frames;
-  frames.reserve(frameCount * (FRAME_HEADER_BYTES + spf));
-  for (size_t k = 0; k < frameCount; ++k) {
-    frames.insert(frames.end(), {0x00, 0x01, payloadWords, 0x00});
-    for (size_t i = k * spf; i < (k + 1) * spf; i += 2) {
-      // Past the end the frame is padded with code 0; those samples are dropped after decoding.
-      const uint8_t first = i < codes.size() ? codes[i] : 0;
-      const uint8_t second = i + 1 < codes.size() ? codes[i + 1] : 0;
-      frames.push_back(second);
-      frames.push_back(first);
-    }
-  }
-  return frames;
-}
-
-}  // namespace zv
-
-#include "metrics.h"
-
-namespace zv {
-
 CodecSpeed MeasureCodecSpeed(const Codec& codec, int samplesPerFrame,
                              std::span<const int16_t> samples, double minSeconds) {
-  const size_t spf = static_cast<size_t>(samplesPerFrame);
+  using Clock = std::chrono::steady_clock;
+  const auto spf = static_cast<size_t>(samplesPerFrame);
   const size_t frameCount = samples.size() / spf;
   if (frameCount == 0) return {};
+  // A second of frames at a time: encoded into a small buffer, then decoded
+  // from it, so the figures need no memory in proportion to the signal.
+  const size_t chunkFrames = std::max<size_t>(1, SAMPLE_RATE / spf);
   const size_t frameWords = static_cast<size_t>(FrameBytes(codec, samplesPerFrame)) / 2;
-  std::vector<uint16_t> frames(frameCount * frameWords);
-  std::vector<int16_t> decoded(frameCount * spf);
+  std::vector<uint16_t> frames(chunkFrames * frameWords);
+  std::vector<int16_t> decoded(chunkFrames * spf);
   VoiceCodecState encoder{}, decoder{};
-  auto encode = [&] {
+  double encodeSeconds = 0, decodeSeconds = 0;
+  auto pass = [&] {
     ZELK_VOICE_EncReset(&encoder, codec.type);
-    for (size_t k = 0; k < frameCount; ++k) {
-      ZELK_VOICE_EncodeFrame(&encoder, samples.data() + k * spf, frames.data() + k * frameWords,
-                             samplesPerFrame, codec.type);
-    }
-  };
-  auto decode = [&] {
     ZELK_VOICE_DecReset(&decoder, codec.type);
     int16_t got = 0;
-    for (size_t k = 0; k < frameCount; ++k) {
-      ZELK_VOICE_DecodeFrame(&decoder, frames.data() + k * frameWords, decoded.data() + k * spf,
-                             codec.type, &got);
+    for (size_t first = 0; first < frameCount; first += chunkFrames) {
+      const size_t n = std::min(chunkFrames, frameCount - first);
+      const auto t0 = Clock::now();
+      for (size_t k = 0; k < n; ++k) {
+        ZELK_VOICE_EncodeFrame(&encoder, samples.data() + (first + k) * spf,
+                               frames.data() + k * frameWords, samplesPerFrame, codec.type);
+      }
+      const auto t1 = Clock::now();
+      for (size_t k = 0; k < n; ++k) {
+        ZELK_VOICE_DecodeFrame(&decoder, frames.data() + k * frameWords, decoded.data() + k * spf,
+                               codec.type, &got);
+      }
+      const auto t2 = Clock::now();
+      encodeSeconds += std::chrono::duration<double>(t1 - t0).count();
+      decodeSeconds += std::chrono::duration<double>(t2 - t1).count();
     }
   };
   const double n = static_cast<double>(frameCount * spf);
-  CodecSpeed speed;
-  speed.encodeSecondsPerSample = SecondsPerRun(encode, minSeconds) / n;
-  speed.decodeSecondsPerSample = SecondsPerRun(decode, minSeconds) / n;
-  return speed;
+  CodecSpeed best{1e300, 1e300};
+  pass();  // warm caches and page in the buffers
+  for (int batch = 0; batch < 3; ++batch) {
+    encodeSeconds = decodeSeconds = 0;
+    long runs = 0;
+    do {
+      pass();
+      ++runs;
+    } while (encodeSeconds + decodeSeconds < minSeconds / 3);
+    best.encodeSecondsPerSample =
+        std::min(best.encodeSecondsPerSample, encodeSeconds / static_cast<double>(runs) / n);
+    best.decodeSecondsPerSample =
+        std::min(best.decodeSecondsPerSample, decodeSeconds / static_cast<double>(runs) / n);
+  }
+  return best;
 }
 
 }  // namespace zv

@@ -1,6 +1,8 @@
-// The four codecs as the tool names them, and whole-signal encoding and decoding
-// through the library's frame API.
+// The four codecs as the tool names them, and frame-by-frame encoding and
+// decoding through the library's frame API.
 #pragma once
+
+#include <zelk_voice_engine.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -26,11 +28,21 @@ inline constexpr Codec CODECS[] = {{1, "alaw", "G.711 A-law", 8},
 inline constexpr int SAMPLE_RATE = 8000;
 inline constexpr int FRAME_HEADER_BYTES = 4;  // header word and length word
 
+// Names and aliases: mulaw and pcmu for ulaw, pcma for alaw, dvi for ima.
 const Codec* FindCodec(std::string_view name);  // nullptr when unknown
 const Codec* FindCodecType(int type);           // nullptr when not 1..4
 std::vector<std::string> CodecNames();
+std::string CodecNameList();  // "alaw, ulaw, ima, adpcm2 (also mulaw, pcmu, pcma, dvi)"
 bool IsG711(const Codec& codec);
 uint32_t LibraryVersion();
+
+// The two-bit codec keeps its reconstruction (prediction plus quantised
+// difference) in 16 bits without saturating, so a signal close to full scale
+// can overshoot and come out with the opposite sign. On recorded speech this
+// first happens at peaks of -0.6 dBFS (bench/adpcm2_headroom.sh); inputs that
+// peak at -1 dBFS (29205) or above get a warning. Pure tones near 3.4 kHz wrap
+// from about -7 dBFS.
+inline constexpr int ADPCM2_WRAP_WARNING_PEAK = 29205;
 
 // Frame sizes the library accepts: 80..480 samples in steps of 80.
 bool ValidSamplesPerFrame(long samples);
@@ -50,32 +62,59 @@ struct ProgressSink {
   }
 };
 
-// Encodes the samples frame by frame from a reset encoder; the last frame is
-// padded with zero samples. Returns the frames back to back as little-endian bytes.
-std::vector<uint8_t> EncodeFrames(const Codec& codec, int samplesPerFrame,
-                                  std::span<const int16_t> samples, ProgressSink progress = {});
+// One encoder stream from its reset: each call codes one frame.
+class FrameEncoder {
+ public:
+  FrameEncoder(const Codec& codec, int samplesPerFrame);
+  // Codes `samples` (at most samplesPerFrame; the rest of the frame is zero
+  // samples) into FrameBytes() little-endian bytes.
+  std::span<const uint8_t> Encode(std::span<const int16_t> samples);
+  size_t FrameBytes() const { return bytes_.size(); }
 
-// Decodes frames that EncodeFrames made (or that a reader has validated) from a
-// reset decoder and keeps the first totalSamples samples. A frame the library
-// refuses throws a Failure naming its index and byte offset in `frames`, shifted by
-// `offsetBase` so the message points into the file it came from.
-std::vector<int16_t> DecodeFrames(const Codec& codec, int samplesPerFrame,
-                                  std::span<const uint8_t> frames, size_t totalSamples,
-                                  const std::string& fileName, size_t offsetBase,
-                                  ProgressSink progress = {});
+ private:
+  const Codec& codec_;
+  int samplesPerFrame_;
+  uint64_t frames_ = 0;
+  VoiceCodecState state_{};
+  std::vector<uint8_t> bytes_;
+};
+
+// One decoder stream from its reset.
+class FrameDecoder {
+ public:
+  explicit FrameDecoder(const Codec& codec);
+  // Decodes a frame of little-endian bytes into `out` (room for 480 samples)
+  // and returns the sample count; the library's refusal throws a Failure
+  // "`where`: library refused the frame (status ...)".
+  size_t Decode(std::span<const uint8_t> frame, std::span<int16_t> out, const std::string& where);
+
+ private:
+  const Codec& codec_;
+  VoiceCodecState state_{};
+};
 
 // G.711 frames carry each pair of codes with the earlier one in the high byte of
 // a little-endian word; a byte-per-sample file holds them in plain sample order.
-std::vector<uint8_t> G711CodesFromFrames(std::span<const uint8_t> frames, int samplesPerFrame,
-                                         size_t totalSamples);
-std::vector<uint8_t> G711FramesFromCodes(std::span<const uint8_t> codes, int samplesPerFrame);
+void G711CodesFromFrame(std::span<const uint8_t> frame, std::span<uint8_t> codes);
+// A frame of `samplesPerFrame` codes from `codes` (fewer: padded with code 0).
+void G711FrameFromCodes(std::span<const uint8_t> codes, int samplesPerFrame,
+                        std::span<uint8_t> frame);
+
+// Decodes frames that a reader has validated from a reset decoder and keeps
+// the first totalSamples samples. A frame the library refuses throws a Failure
+// naming its index and byte offset in `frames`, shifted by `offsetBase` so the
+// message points into the file it came from.
+std::vector<int16_t> DecodeFrames(const Codec& codec, int samplesPerFrame,
+                                  std::span<const uint8_t> frames, size_t totalSamples,
+                                  const std::string& fileName, size_t offsetBase);
 
 }  // namespace zv
 
 namespace zv {
 
-// The library's own speed on `samples`, frame by frame into preallocated
-// buffers: seconds per sample for encoding and for decoding.
+// The library's own speed on `samples`, frame by frame, a second of frames at
+// a time through small buffers: seconds per sample for encoding and for
+// decoding, 0 when `samples` holds less than one frame.
 struct CodecSpeed {
   double encodeSecondsPerSample = 0;
   double decodeSecondsPerSample = 0;

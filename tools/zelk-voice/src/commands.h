@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "audio_io.h"
+#include "audio_reader.h"
 
 namespace zv {
 
@@ -13,15 +13,17 @@ struct EncodeOptions {
   int frameMs = 20;
   std::vector<std::string> inputs;
   std::string output;
-  std::string type;  // "zvf" or "wav"; empty: from the output's extension
+  std::string type;  // zvf, wav, au, alaw, ulaw; empty: from the output's name
+  int channel = 0;   // 0: the mix of all channels
+  bool split = false;
   RawInput raw;
 };
 
 struct DecodeOptions {
   std::vector<std::string> inputs;
   std::string output;
-  std::string type;  // output extension when OUT is a directory
-  int rate = 0;      // 0: keep the stream's rate
+  std::vector<std::string> types;  // alaw/ulaw name headerless input, anything else the output
+  int rate = 0;                    // 0: keep the stream's rate
 };
 
 struct RoundtripOptions {
@@ -32,11 +34,13 @@ struct RoundtripOptions {
   int frameMs = 20;
   double minSeconds = 0.1;
   bool csv = false;
+  int channel = 0;
   RawInput raw;
 };
 
 struct InfoOptions {
   std::string input;
+  bool json = false;
 };
 
 struct BenchOptions {
@@ -60,5 +64,10 @@ int RunRoundtrip(const RoundtripOptions& options, bool quiet);
 int RunInfo(const InfoOptions& options, bool quiet);
 int RunBench(const BenchOptions& options, bool quiet);
 int RunExtract(const ExtractOptions& options, bool quiet);
+
+// Warnings about what reading an input cost: size fields that disagree with
+// the file, clipped samples, and for the two-bit codec a peak close to the
+// level where it wraps around.
+std::vector<std::string> ReadWarnings(const AudioReader& reader, bool twoBitCodec);
 
 }  // namespace zv

@@ -1,16 +1,11 @@
-// Quality and speed figures.
+// Quality figures.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <vector>
 
 namespace zv {
-
-// Signal-to-noise ratio of `decoded` against `reference` over their common
-// length, in dB; +infinity when they are identical.
-double SnrDb(std::span<const int16_t> reference, std::span<const int16_t> decoded);
 
 inline constexpr int SEGMENT_SAMPLES = 160;  // 20 ms at 8 kHz
 inline constexpr double SEGMENT_SNR_MIN_DB = -10.0;
@@ -21,12 +16,36 @@ inline constexpr double SEGMENT_SNR_MAX_DB = 35.0;
 // and their mean. A signal shorter than one segment is one short segment.
 struct SegmentalSnr {
   double meanDb = 0;
-  std::vector<double> segmentsDb;
+  std::vector<double> segmentsDb;  // kept only when asked for
 };
-SegmentalSnr SegmentalSnrDb(std::span<const int16_t> reference, std::span<const int16_t> decoded);
 
-// Seconds one call of `work` takes: repeated until at least `minSeconds` have
-// passed, the best of three such batches.
-double SecondsPerRun(const std::function<void()>& work, double minSeconds);
+// SNR and segmental SNR of a decoded signal against its reference, fed piece
+// by piece in step.
+class QualityMeter {
+ public:
+  explicit QualityMeter(bool keepSegments) : keepSegments_(keepSegments) {}
+
+  void Add(std::span<const int16_t> reference, std::span<const int16_t> decoded);
+
+  // Signal-to-noise ratio over everything added, in dB; +infinity when the
+  // two are identical.
+  double SnrDb() const;
+  SegmentalSnr Segmental() const;
+
+ private:
+  struct Energies {
+    double signal = 0;
+    double error = 0;
+  };
+  void CloseSegment();
+
+  bool keepSegments_;
+  Energies total_;
+  Energies segment_;
+  int segmentFill_ = 0;
+  size_t segments_ = 0;
+  double segmentSum_ = 0;
+  std::vector<double> segmentsDb_;
+};
 
 }  // namespace zv

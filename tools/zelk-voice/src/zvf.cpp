@@ -81,41 +81,76 @@ ZvfHeader ParseHeader(std::span<const uint8_t> bytes, const std::string& fileNam
 
 }  // namespace
 
+ZvfReader::ZvfReader(Source source, std::string fileName)
+    : source_(std::move(source)), fileName_(std::move(fileName)) {
+  std::array<uint8_t, ZVF_HEADER_BYTES> head{};
+  const size_t got = Fill(head.data(), head.size());
+  header_ = ParseHeader({head.data(), got}, fileName_);
+  codec_ = FindCodecType(header_.codecType);
+  const uint64_t spf = header_.samplesPerFrame;
+  payloadWords_ = PayloadWords(*codec_, header_.samplesPerFrame);
+  frameBytes_ = static_cast<size_t>(zv::FrameBytes(*codec_, header_.samplesPerFrame));
+  frameCount_ = header_.totalSamples / spf + (header_.totalSamples % spf != 0);
+  frame_.resize(frameBytes_);
+}
+
+size_t ZvfReader::Fill(uint8_t* dst, size_t n) {
+  const size_t got = source_({dst, n});
+  offset_ += got;
+  return got;
+}
+
+std::span<const uint8_t> ZvfReader::Next() {
+  const uint64_t at = offset_;
+  if (next_ == frameCount_) {
+    // Past the last frame the input must end; count what follows if it does not.
+    std::array<uint8_t, 4096> rest{};
+    uint64_t extra = 0;
+    for (size_t got; (got = Fill(rest.data(), rest.size())) > 0;) extra += got;
+    if (extra > 0) {
+      throw Failure(fmt::format("{}: {} unexpected bytes after the last frame, at byte {}",
+                                fileName_, extra, at));
+    }
+    return {};
+  }
+  auto fail = [&](const std::string& what) {
+    return Failure(fmt::format("{}: frame {} at byte {}: {}", fileName_, next_, at, what));
+  };
+  const size_t got = Fill(frame_.data(), frameBytes_);
+  if (got == 0) {
+    throw fail(fmt::format("stream ends after {} of {} frames", next_, frameCount_));
+  }
+  if (got < frameBytes_) throw fail(fmt::format("short frame ({} of {} bytes)", got, frameBytes_));
+  const uint8_t* f = frame_.data();
+  if ((f[1] & 0x03) != 0x01) {
+    throw fail(fmt::format("bad frame header 0x{:04X} (bits 8-9 must be 01)", f[0] | f[1] << 8));
+  }
+  if (f[2] != payloadWords_) {
+    throw fail(fmt::format("length byte {} does not fit {} at {} samples per frame (expected {})",
+                           f[2], codec_->label, header_.samplesPerFrame, payloadWords_));
+  }
+  ++next_;
+  return frame_;
+}
+
 ZvfStream ParseZvf(std::span<const uint8_t> bytes, const std::string& fileName) {
+  size_t pos = 0;
+  ZvfReader reader(
+      [&](std::span<uint8_t> dst) {
+        const size_t n = std::min(dst.size(), bytes.size() - pos);
+        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(pos), n, dst.begin());
+        pos += n;
+        return n;
+      },
+      fileName);
+  while (!reader.Next().empty()) {
+  }
   ZvfStream s;
-  s.header = ParseHeader(bytes, fileName);
-  s.codec = FindCodecType(s.header.codecType);
-  const int spf = s.header.samplesPerFrame;
-  const int payloadWords = PayloadWords(*s.codec, spf);
-  s.frameBytes = static_cast<size_t>(FrameBytes(*s.codec, spf));
-  s.frameCount = static_cast<size_t>(s.header.totalSamples / static_cast<uint64_t>(spf) +
-                                     (s.header.totalSamples % static_cast<uint64_t>(spf) != 0));
-  const size_t size = bytes.size();
-  size_t offset = ZVF_HEADER_BYTES;
-  for (size_t k = 0; k < s.frameCount; ++k, offset += s.frameBytes) {
-    auto fail = [&](const std::string& what) {
-      return Failure(fmt::format("{}: frame {} at byte {}: {}", fileName, k, offset, what));
-    };
-    if (offset == size) {
-      throw fail(fmt::format("stream ends after {} of {} frames", k, s.frameCount));
-    }
-    if (size - offset < s.frameBytes) {
-      throw fail(fmt::format("short frame ({} of {} bytes)", size - offset, s.frameBytes));
-    }
-    const uint8_t* f = &bytes[offset];
-    if ((f[1] & 0x03) != 0x01) {
-      throw fail(fmt::format("bad frame header 0x{:04X} (bits 8-9 must be 01)", f[0] | f[1] << 8));
-    }
-    if (f[2] != payloadWords) {
-      throw fail(fmt::format("length byte {} does not fit {} at {} samples per frame (expected {})",
-                             f[2], s.codec->label, spf, payloadWords));
-    }
-  }
-  if (offset != size) {
-    throw Failure(fmt::format("{}: {} unexpected bytes after the last frame, at byte {}", fileName,
-                              size - offset, offset));
-  }
-  s.frames = bytes.subspan(ZVF_HEADER_BYTES, offset - ZVF_HEADER_BYTES);
+  s.header = reader.Header();
+  s.codec = &reader.StreamCodec();
+  s.frameBytes = reader.FrameBytes();
+  s.frameCount = static_cast<size_t>(reader.FrameCount());
+  s.frames = bytes.subspan(ZVF_HEADER_BYTES, s.frameCount * s.frameBytes);
   return s;
 }
 

@@ -16,8 +16,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "codec.h"
 
@@ -40,6 +42,43 @@ std::array<uint8_t, ZVF_HEADER_BYTES> SerializeZvfHeader(const ZvfHeader& header
 
 bool HasZvfMagic(std::span<const uint8_t> bytes);
 
+// Reads a stream front to back and checks each part as it arrives: the
+// header on construction, each frame's header bits and length byte in Next,
+// and at the end that no frame is missing and nothing follows the last. Any
+// fault throws a Failure "FILE: ..." naming the frame index and byte offset.
+class ZvfReader {
+ public:
+  // Fills the span, or as much of it as the input still holds; returns the count.
+  using Source = std::function<size_t(std::span<uint8_t>)>;
+
+  ZvfReader(Source source, std::string fileName);
+
+  const ZvfHeader& Header() const { return header_; }
+  const Codec& StreamCodec() const { return *codec_; }
+  size_t FrameBytes() const { return frameBytes_; }
+  uint64_t FrameCount() const { return frameCount_; }
+  uint64_t FramesRead() const { return next_; }
+  uint64_t BytesRead() const { return offset_; }
+
+  // The next frame, checked, as FrameBytes() little-endian bytes; an empty
+  // span after the last frame.
+  std::span<const uint8_t> Next();
+
+ private:
+  size_t Fill(uint8_t* dst, size_t n);
+
+  Source source_;
+  std::string fileName_;
+  ZvfHeader header_;
+  const Codec* codec_ = nullptr;
+  size_t frameBytes_ = 0;
+  int payloadWords_ = 0;
+  uint64_t frameCount_ = 0;
+  uint64_t next_ = 0;
+  uint64_t offset_ = 0;
+  std::vector<uint8_t> frame_;
+};
+
 // A stream whose header and every frame have been checked.
 struct ZvfStream {
   ZvfHeader header;
@@ -49,10 +88,7 @@ struct ZvfStream {
   std::span<const uint8_t> frames;  // points into the parsed bytes
 };
 
-// Checks every header field, then every frame's header bits and length byte
-// against the codec and frame size, the stream's length, and that nothing
-// follows the last frame. Throws a Failure "FILE: ..." naming the frame index
-// and byte offset of the first fault.
+// The whole of a stream held in memory, checked by a ZvfReader.
 ZvfStream ParseZvf(std::span<const uint8_t> bytes, const std::string& fileName);
 
 }  // namespace zv

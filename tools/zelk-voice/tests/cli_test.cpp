@@ -33,33 +33,7 @@ struct CodecCase {
 };
 constexpr CodecCase CODECS[] = {{"alaw", 1}, {"ulaw", 2}, {"ima", 3}, {"adpcm2", 4}};
 
-class ToolTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() /
-           ("zelk_voice_cli_" + std::to_string(getpid()) + "_" + info->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  fs::path Path(const std::string& name) const { return dir_ / name; }
-  zvtest::ToolResult Run(const std::vector<std::string>& args) const { return RunTool(dir_, args); }
-
-  // Names in the work folder that start with '.', i.e. temporary outputs left behind.
-  std::vector<std::string> HiddenFiles() const {
-    std::vector<std::string> hidden;
-    for (const auto& e : fs::recursive_directory_iterator(dir_)) {
-      if (e.path().filename().string().starts_with(".")) hidden.push_back(e.path().string());
-    }
-    return hidden;
-  }
-
-  // Public so the bad-input table can write its files here.
- public:
-  fs::path dir_;
-};
+using ToolTest = zvtest::ToolDirTest;
 
 // An odd length, so every frame size ends on a padded frame.
 std::vector<int16_t> Speech(uint32_t seed) {
@@ -287,7 +261,11 @@ std::vector<BadCase> BadCases() {
        {"encode", "-c", "ima", "x.wav", "-o", "out.wav"},
        "only A-law and \u00b5-law have a WAV form",
        2},
-      {"unknown codec", pcmWav, {"encode", "-c", "gsm", "x.wav", "-o", "out.zvf"}, "gsm not in", 2},
+      {"unknown codec",
+       pcmWav,
+       {"encode", "-c", "gsm", "x.wav", "-o", "out.zvf"},
+       "unknown codec 'gsm'",
+       2},
       {"frame size not 10..60 ms",
        pcmWav,
        {"encode", "-c", "ulaw", "--frame", "25", "x.wav", "-o", "out.zvf"},

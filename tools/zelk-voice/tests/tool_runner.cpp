@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <zelk_voice_engine.h>
 
 #include <cstdlib>
@@ -53,6 +54,55 @@ ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::stri
   return r;
 }
 
+ToolResult RunShell(const std::filesystem::path& dir, const std::string& command) {
+  const auto outPath = dir / "tool.stdout.txt";
+  const auto errPath = dir / "tool.stderr.txt";
+  std::string cmd("cd ");
+  cmd.append(Quote(dir.string())).append(" && ZV=").append(Quote(ZELK_VOICE_EXE));
+  cmd.append(" && export ZV && (").append(command).append(")");
+  cmd.append(" >").append(Quote(outPath.string()));
+  cmd.append(" 2>").append(Quote(errPath.string())).append(" </dev/null");
+  const std::string shell = "/bin/sh -c " + Quote(cmd);
+  const int raw = std::system(shell.c_str());
+  ToolResult r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  r.out = ReadText(outPath);
+  r.err = ReadText(errPath);
+  std::filesystem::remove(outPath);
+  std::filesystem::remove(errPath);
+  return r;
+}
+
+bool HaveProgram(const std::string& name) {
+  return std::system(("command -v " + Quote(name) + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+void ToolDirTest::SetUp() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  dir_ = std::filesystem::temp_directory_path() /
+         (std::string("zelk_voice_") + info->test_suite_name() + "_" + info->name() + "_" +
+          std::to_string(getpid()));
+  std::filesystem::remove_all(dir_);
+  std::filesystem::create_directories(dir_);
+}
+
+void ToolDirTest::TearDown() { std::filesystem::remove_all(dir_); }
+
+std::vector<std::string> ToolDirTest::HiddenFiles() const {
+  std::vector<std::string> hidden;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir_)) {
+    if (e.path().filename().string().starts_with(".")) hidden.push_back(e.path().string());
+  }
+  return hidden;
+}
+
+std::vector<int16_t> RealSpeech16k() {
+  const char* path =
+      "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0920.wav";
+  if (!std::filesystem::exists(path)) return {};
+  return ReadPcm(path);
+}
+
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -66,10 +116,15 @@ void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& b
 
 void WritePcmWav(const std::filesystem::path& path, const std::vector<int16_t>& samples, int rate,
                  int channels, int subtype) {
+  WriteSound(path, samples, rate, channels, SF_FORMAT_WAV | (subtype ? subtype : SF_FORMAT_PCM_16));
+}
+
+void WriteSound(const std::filesystem::path& path, const std::vector<int16_t>& samples, int rate,
+                int channels, int format) {
   SF_INFO info{};
   info.samplerate = rate;
   info.channels = channels;
-  info.format = SF_FORMAT_WAV | (subtype ? subtype : SF_FORMAT_PCM_16);
+  info.format = format;
   SNDFILE* sf = sf_open(path.c_str(), SFM_WRITE, &info);
   if (!sf) throw std::runtime_error("cannot write " + path.string());
   sf_writef_short(sf, samples.data(), static_cast<sf_count_t>(samples.size()) / channels);

@@ -1,7 +1,6 @@
 #include "wav_writer.h"
 
 #include <fmt/format.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -17,7 +16,7 @@ namespace zv::extract {
 namespace {
 
 constexpr size_t HEADER_BYTES = 44;
-constexpr size_t FLUSH_BYTES = 8192;  // per stream: thousands of streams may be open at once
+constexpr size_t BUFFER_BYTES = 8192;  // per stream: thousands of streams may be open at once
 constexpr int64_t MAX_DATA_BYTES = 0xFFFFFFFFll - 36;
 
 void Le16(uint8_t* p, uint32_t v) {
@@ -50,31 +49,28 @@ std::array<uint8_t, HEADER_BYTES> Header(int channels, int rate, uint32_t dataBy
 }  // namespace
 
 WavWriter::WavWriter(const std::string& path, int channels, int rate)
-    : file_(std::make_unique<OutputFile>(path)), channels_(channels) {
-  const auto h = Header(channels, rate, 0);
-  pending_.reserve(FLUSH_BYTES);
-  pending_.assign(h.begin(), h.end());
+    : file_(std::make_unique<OutputFile>(path, false, BUFFER_BYTES)), channels_(channels) {
+  file_->Write(Header(channels, rate, 0));  // the sizes are written on Commit
 }
 
 WavWriter::~WavWriter() = default;
 
 const std::string& WavWriter::Path() const { return file_->Path(); }
 
-void WavWriter::Drain() {
-  file_->Write(pending_);
-  pending_.clear();
-}
-
 void WavWriter::Write(std::span<const int16_t> samples) {
   if ((samples_ + static_cast<int64_t>(samples.size())) * 2 > MAX_DATA_BYTES) {
     throw Failure(fmt::format("{}: more audio than a WAV file holds (4 GB)", Path()));
   }
-  for (int16_t s : samples) {
-    // The buffer never grows past its first allocation: it is written out when full.
-    if (pending_.size() + 2 > FLUSH_BYTES) Drain();
-    const auto u = static_cast<uint16_t>(s);
-    pending_.push_back(static_cast<uint8_t>(u));
-    pending_.push_back(static_cast<uint8_t>(u >> 8));
+  std::array<uint8_t, 1024> bytes;  // little-endian, a block at a time
+  for (size_t at = 0; at < samples.size();) {
+    const size_t n = std::min(samples.size() - at, bytes.size() / 2);
+    for (size_t i = 0; i < n; ++i) {
+      const auto u = static_cast<uint16_t>(samples[at + i]);
+      bytes[2 * i] = static_cast<uint8_t>(u);
+      bytes[2 * i + 1] = static_cast<uint8_t>(u >> 8);
+    }
+    file_->Write(std::span<const uint8_t>(bytes.data(), 2 * n));
+    at += n;
   }
   samples_ += static_cast<int64_t>(samples.size());
 }
@@ -90,17 +86,12 @@ void WavWriter::WriteSilence(int64_t frames) {
 }
 
 void WavWriter::Commit() {
-  Drain();
-  uint8_t sizes[4];
   const auto dataBytes = static_cast<uint32_t>(samples_ * 2);
-  Le32(sizes, 36 + dataBytes);
-  if (pwrite(file_->Fd(), sizes, 4, 4) != 4) {
-    throw Failure(fmt::format("{}: write failed: {}", Path(), std::strerror(errno)));
-  }
-  Le32(sizes, dataBytes);
-  if (pwrite(file_->Fd(), sizes, 4, 40) != 4) {
-    throw Failure(fmt::format("{}: write failed: {}", Path(), std::strerror(errno)));
-  }
+  uint8_t size[4];
+  Le32(size, 36 + dataBytes);
+  file_->WriteAt(4, size);
+  Le32(size, dataBytes);
+  file_->WriteAt(40, size);
   file_->Commit();
 }
 

@@ -28,12 +28,9 @@ class WavWriter {
   const std::string& Path() const;
 
  private:
-  void Drain();
-
   std::unique_ptr<OutputFile> file_;
   int channels_;
   int64_t samples_ = 0;
-  std::vector<uint8_t> pending_;
 };
 
 // The samples of a WAV that WavWriter wrote, read in blocks.
