@@ -8,7 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-50}
 build=build/fuzz
-targets=(decode_fuzzer encode_fuzzer zvf_reader_fuzzer rtp_fuzzer receiver_fuzzer)
+targets=(decode_fuzzer encode_fuzzer zvf_reader_fuzzer rtp_fuzzer receiver_fuzzer
+         extract_packet_fuzzer)
 echo "== fuzz targets: build and fuzz ${seconds}s each"
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

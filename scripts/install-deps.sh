@@ -9,7 +9,8 @@ packages=(build-essential cmake ninja-build pkg-config clang-format
           libsndfile1-dev libsoxr-dev libcli11-dev libfmt-dev
           python3 codec2-examples     # audioop as a peer; speech recordings for the tests
           pocketsphinx-testdata       # more voices (concealment quality, tool tests)
-          sox libsox-fmt-all)         # the tool's pipeline peer
+          sox libsox-fmt-all          # the tool's pipeline peer
+          libpcap-dev tshark)         # zelk-voice extract; its tests compare with tshark
 if [[ "${1:-}" == "--all" ]]; then
   packages+=(clang libclang-rt-14-dev g++-mingw-w64-i686 binutils-mingw-w64-i686
              g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine32 wine64)

@@ -65,12 +65,21 @@ struct BenchOptions {
   bool csv = false;
 };
 
+struct ExtractOptions {
+  std::vector<std::string> inputs;
+  std::string output;
+  std::vector<std::string> payloadTypes;  // "N=CODEC"
+  bool mix = false;
+  bool json = false;
+};
+
 int RunEncode(const EncodeOptions& options, bool quiet);
 int RunDecode(const DecodeOptions& options, bool quiet);
 int RunRoundtrip(const RoundtripOptions& options, bool quiet);
 int RunConceal(const ConcealOptions& options, bool quiet);
 int RunInfo(const InfoOptions& options, bool quiet);
 int RunBench(const BenchOptions& options, bool quiet);
+int RunExtract(const ExtractOptions& options, bool quiet);
 
 // Warnings about what reading an input cost: size fields that disagree with
 // the file, clipped samples, and for the two-bit codec a peak close to the

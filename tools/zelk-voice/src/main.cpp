@@ -16,8 +16,8 @@
 namespace {
 
 const std::vector<int> FRAME_MS = {10, 20, 30, 40, 50, 60};
-const std::vector<std::string> SUBCOMMANDS = {"encode",    "decode", "conceal",
-                                              "roundtrip", "info",   "bench"};
+const std::vector<std::string> SUBCOMMANDS = {"encode", "decode", "conceal", "roundtrip",
+                                              "info",   "bench",  "extract"};
 
 constexpr const char* WRAP_NOTE =
     "adpcm2 keeps its arithmetic in 16 bits without saturating: input that peaks near full scale "
@@ -283,6 +283,30 @@ int main(int argc, char** argv) {
       "  zelk-voice bench\n"
       "  zelk-voice bench -c ima,adpcm2 --frame 20,60 --csv");
 
+  zv::ExtractOptions ex;
+  CLI::App* extract = app.add_subcommand(
+      "extract",
+      "Write every RTP stream of pcap/pcapng captures as an 8 kHz WAV (losses concealed) and "
+      "print each stream's packets, losses and jitter.");
+  extract->add_option("captures", ex.inputs, "capture files, read in order as one capture")
+      ->required();
+  extract->add_option("-o,--output", ex.output, "directory for DIR/<ssrc>-<codec>.wav")->required();
+  extract
+      ->add_option(
+          "--pt", ex.payloadTypes,
+          "map a payload type to a codec, e.g. --pt 97=ulaw (repeatable; codecs ulaw/PCMU, "
+          "alaw/PCMA, ima/DVI4, adpcm2/ZELK-ADPCM2)")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  extract->add_flag("--mix", ex.mix, "also write both directions of each call as a stereo WAV");
+  extract->add_flag("--json", ex.json, "print the streams as JSON");
+  extract->footer(
+      "Examples:\n"
+      "  zelk-voice extract call.pcapng -o calls/ --mix\n"
+      "  zelk-voice extract --pt 97=ZELK-ADPCM2 trunk.pcap -o calls/ --json\n"
+      "  tcpdump -i eth0 -w - udp | zelk-voice extract - -o calls/");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
@@ -300,6 +324,7 @@ int main(int argc, char** argv) {
     if (*roundtrip) return zv::RunRoundtrip(rt, quiet);
     if (*info) return zv::RunInfo(inf, quiet);
     if (*bench) return zv::RunBench(bo, quiet);
+    if (*extract) return zv::RunExtract(ex, quiet);
   } catch (const zv::Failure& f) {
     fmt::print(stderr, "zelk-voice: {}\n", f.what());
     return f.ExitStatus();

@@ -25,7 +25,7 @@ constexpr size_t BUFFER_BYTES = 1 << 16;
 
 // Temporary names the signal handler must remove. Slots hold pointers to
 // strings owned by live OutputFiles; the handler only reads them and unlinks.
-constexpr int CLEANUP_SLOTS = 256;
+constexpr int CLEANUP_SLOTS = 4096;  // extract keeps one output open per stream in progress
 std::array<std::atomic<const char*>, CLEANUP_SLOTS> g_tempPaths{};
 mode_t g_fileMode = 0644;
 
@@ -75,9 +75,9 @@ void InstallOutputCleanup() {
   signal(SIGXFSZ, SIG_IGN);
 }
 
-OutputFile::OutputFile(std::string path, bool spoolPipe)
-    : path_(std::move(path)), name_(DisplayName(path_, true)) {
-  buffer_.reserve(BUFFER_BYTES);
+OutputFile::OutputFile(std::string path, bool spoolPipe, size_t bufferBytes)
+    : path_(std::move(path)), name_(DisplayName(path_, true)), bufferBytes_(bufferBytes) {
+  buffer_.reserve(bufferBytes_);
   struct stat st {};
   if (path_ == STDIO_NAME) {
     stdout_ = true;
@@ -149,8 +149,8 @@ void OutputFile::Flush() {
 
 void OutputFile::Write(std::span<const uint8_t> bytes) {
   written_ += bytes.size();
-  if (buffer_.size() + bytes.size() > BUFFER_BYTES) Flush();
-  if (bytes.size() >= BUFFER_BYTES) {
+  if (buffer_.size() + bytes.size() > bufferBytes_) Flush();
+  if (bytes.size() >= bufferBytes_) {
     WriteFd(fd_, bytes.data(), bytes.size());
   } else {
     buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());

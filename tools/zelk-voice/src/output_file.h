@@ -31,7 +31,9 @@ void InstallOutputCleanup();
 
 class OutputFile {
  public:
-  explicit OutputFile(std::string path, bool spoolPipe = false);
+  // bufferBytes: what Write collects before it writes (extract, with thousands
+  // of outputs open at once, asks for less).
+  explicit OutputFile(std::string path, bool spoolPipe = false, size_t bufferBytes = 1 << 16);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -70,6 +72,7 @@ class OutputFile {
   bool committed_ = false;
   uint64_t base_ = 0;  // where the output starts in fd_ (standard output may not be at 0)
   uint64_t written_ = 0;
+  size_t bufferBytes_;
   std::vector<uint8_t> buffer_;
 };
 

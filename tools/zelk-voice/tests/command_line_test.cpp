@@ -99,7 +99,7 @@ TEST_F(CommandLineTest, AnUnknownSubcommandIsNamedWithTheValidOnes) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err,
             "zelk-voice: unknown subcommand 'encdoe'; the subcommands are encode, decode, "
-            "conceal, roundtrip, info, bench (see zelk-voice --help)\n");
+            "conceal, roundtrip, info, bench, extract (see zelk-voice --help)\n");
 }
 
 TEST_F(CommandLineTest, SpeedsOfAnInputShorterThanAFrameAreDashes) {
