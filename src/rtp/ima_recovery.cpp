@@ -10,10 +10,6 @@ namespace zelk::rtp {
 namespace {
 
 constexpr int IMA_MAX_INDEX = 88;
-#ifndef WL
-#define WL 1
-#define WI 0
-#endif
 constexpr int LEVEL_SAMPLES = 80;                // 10 ms on either side of the gap
 constexpr int32_t MEAN_SPAN = 8192;              // the long-term mean forgets over about a second
 constexpr int64_t SUM_LIMIT = int64_t{1} << 36;  // (16000 + 480) * (32768 + 2^17) < 2^32

@@ -16,6 +16,7 @@
 namespace fs = std::filesystem;
 using zelk::testing::MakeSignal;
 using zelk::testing::Signal;
+using zvtest::CODECS;
 using zvtest::ExpectedZvf;
 using zvtest::LibraryDecode;
 using zvtest::LibraryFrames;
@@ -26,12 +27,6 @@ using zvtest::WriteBytes;
 using zvtest::WritePcmWav;
 
 namespace {
-
-struct CodecCase {
-  const char* name;
-  int type;
-};
-constexpr CodecCase CODECS[] = {{"alaw", 1}, {"ulaw", 2}, {"ima", 3}, {"adpcm2", 4}};
 
 using ToolTest = zvtest::ToolDirTest;
 

@@ -21,6 +21,7 @@
 #include "tool_runner.h"
 
 namespace fs = std::filesystem;
+using zvtest::CODECS;
 using zvtest::LibraryDecode;
 using zvtest::LibraryFrames;
 using zvtest::ReadBytes;
@@ -31,11 +32,6 @@ using zvtest::WritePcmWav;
 
 namespace {
 
-struct CodecCase {
-  const char* name;
-  int type;
-};
-constexpr CodecCase CODECS[] = {{"alaw", 1}, {"ulaw", 2}, {"ima", 3}, {"adpcm2", 4}};
 constexpr const char* TRANSPORTS[] = {"frame", "rtp"};
 const std::vector<uint8_t> OLD = {'o', 'l', 'd'};
 

@@ -34,14 +34,13 @@ std::string ReadText(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-}  // namespace
-
-ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::string>& args) {
+// Runs `shellLine` (with `cd dir && ` before it) through std::system,
+// capturing both streams in files of the work folder.
+ToolResult RunCaptured(const std::filesystem::path& dir, const std::string& shellLine) {
   const auto outPath = dir / "tool.stdout.txt";
   const auto errPath = dir / "tool.stderr.txt";
   std::string cmd("cd ");
-  cmd.append(Quote(dir.string())).append(" && ").append(Quote(ZELK_VOICE_EXE));
-  for (const auto& a : args) cmd.append(" ").append(Quote(a));
+  cmd.append(Quote(dir.string())).append(" && ").append(shellLine);
   cmd.append(" >").append(Quote(outPath.string()));
   cmd.append(" 2>").append(Quote(errPath.string())).append(" </dev/null");
   const int raw = std::system(cmd.c_str());
@@ -54,23 +53,18 @@ ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::stri
   return r;
 }
 
+}  // namespace
+
+ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::string>& args) {
+  std::string line = Quote(ZELK_VOICE_EXE);
+  for (const auto& a : args) line.append(" ").append(Quote(a));
+  return RunCaptured(dir, line);
+}
+
 ToolResult RunShell(const std::filesystem::path& dir, const std::string& command) {
-  const auto outPath = dir / "tool.stdout.txt";
-  const auto errPath = dir / "tool.stderr.txt";
-  std::string cmd("cd ");
-  cmd.append(Quote(dir.string())).append(" && ZV=").append(Quote(ZELK_VOICE_EXE));
-  cmd.append(" && export ZV && (").append(command).append(")");
-  cmd.append(" >").append(Quote(outPath.string()));
-  cmd.append(" 2>").append(Quote(errPath.string())).append(" </dev/null");
-  const std::string shell = "/bin/sh -c " + Quote(cmd);
-  const int raw = std::system(shell.c_str());
-  ToolResult r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-  r.out = ReadText(outPath);
-  r.err = ReadText(errPath);
-  std::filesystem::remove(outPath);
-  std::filesystem::remove(errPath);
-  return r;
+  // In a subshell, so that the capture applies to the whole command line.
+  const std::string line = "ZV=" + Quote(ZELK_VOICE_EXE) + " && export ZV && (" + command + ")";
+  return RunCaptured(dir, line);
 }
 
 bool HaveProgram(const std::string& name) {

@@ -10,6 +10,13 @@
 
 namespace zvtest {
 
+// The tool's codec names and the engine's codec types they stand for.
+struct CodecCase {
+  const char* name;
+  int type;
+};
+inline constexpr CodecCase CODECS[] = {{"alaw", 1}, {"ulaw", 2}, {"ima", 3}, {"adpcm2", 4}};
+
 struct ToolResult {
   int status = -1;
   std::string out;
