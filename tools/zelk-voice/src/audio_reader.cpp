@@ -68,11 +68,12 @@ int MajorFormatForExtension(const std::string& extension) {
   return 0;
 }
 
-AudioReader::AudioReader(const std::string& path, const ReadSpec& spec) : spec_(spec), in_(path) {
+AudioReader::AudioReader(const std::string& path, const ReadRequest& request)
+    : request_(request), in_(path) {
   const std::string ext = ExtensionOf(path);
-  if (spec.raw.rate > 0) {
-    info_.samplerate = spec.raw.rate;
-    info_.channels = spec.raw.channels;
+  if (request.raw.rate > 0) {
+    info_.samplerate = request.raw.rate;
+    info_.channels = request.raw.channels;
     info_.format = SF_FORMAT_RAW | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE;
   } else if (ext == "al" || ext == "ul") {
     info_.samplerate = SAMPLE_RATE;
@@ -90,9 +91,9 @@ AudioReader::AudioReader(const std::string& path, const ReadSpec& spec) : spec_(
   if (info_.samplerate <= 0) {
     throw Failure(fmt::format("{}: bad sample rate {}", Name(), info_.samplerate));
   }
-  if (spec.channel > info_.channels) {
+  if (request.channel > info_.channels) {
     throw Failure(fmt::format("{}: has {} channel{}; there is no channel {}", Name(),
-                              info_.channels, info_.channels == 1 ? "" : "s", spec.channel));
+                              info_.channels, info_.channels == 1 ? "" : "s", request.channel));
   }
 
   const uint64_t frameBytes =
@@ -114,14 +115,14 @@ AudioReader::AudioReader(const std::string& path, const ReadSpec& spec) : spec_(
   // An MP3's frame count is the decoder's estimate: good for noticing a cut
   // file, not for promising the length in a header.
   if (declaredFrames_ && (info_.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG) {
-    frames_ = ConvertedFrames(*declaredFrames_, info_.samplerate, spec.rate);
+    frames_ = ConvertedFrames(*declaredFrames_, info_.samplerate, request.rate);
     if (*frames_ == 0) {
-      throw Failure(TooShort(Name(), *declaredFrames_, info_.samplerate, spec.rate));
+      throw Failure(TooShort(Name(), *declaredFrames_, info_.samplerate, request.rate));
     }
   }
 
-  outChannels_ = spec.allChannels ? info_.channels : 1;
-  converter_ = std::make_unique<RateConverter>(info_.samplerate, spec.rate, outChannels_);
+  outChannels_ = request.allChannels ? info_.channels : 1;
+  converter_ = std::make_unique<RateConverter>(info_.samplerate, request.rate, outChannels_);
   block_.resize(static_cast<size_t>(BLOCK_FRAMES) * static_cast<size_t>(info_.channels));
 }
 
@@ -145,7 +146,7 @@ void AudioReader::FinishInput() {
   }
   converter_->Finish(pending_);
   if (framesDelivered_ + pending_.size() / static_cast<size_t>(outChannels_) == 0) {
-    throw Failure(TooShort(Name(), framesRead_, info_.samplerate, spec_.rate));
+    throw Failure(TooShort(Name(), framesRead_, info_.samplerate, request_.rate));
   }
 }
 
@@ -161,13 +162,13 @@ bool AudioReader::Refill() {
   framesRead_ += static_cast<uint64_t>(got);
   const auto frames = static_cast<size_t>(got);
   const auto channels = static_cast<size_t>(info_.channels);
-  if (spec_.allChannels || channels == 1) {
+  if (request_.allChannels || channels == 1) {
     converter_->Push({block_.data(), frames * channels}, pending_);
     return true;
   }
   picked_.resize(frames);
-  if (spec_.channel > 0) {
-    const auto c = static_cast<size_t>(spec_.channel - 1);
+  if (request_.channel > 0) {
+    const auto c = static_cast<size_t>(request_.channel - 1);
     for (size_t i = 0; i < frames; ++i) picked_[i] = block_[i * channels + c];
   } else {
     for (size_t i = 0; i < frames; ++i) {

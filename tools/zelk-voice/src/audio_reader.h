@@ -28,7 +28,7 @@ struct RawInput {
   int channels = 1;
 };
 
-struct ReadSpec {
+struct ReadRequest {
   int rate = SAMPLE_RATE;    // the rate delivered
   int channel = 0;           // 0: the mix of all channels (their average); N: channel N alone
   bool allChannels = false;  // every channel, interleaved, instead of one
@@ -41,7 +41,7 @@ class AudioReader {
   // is headerless A-law or mu-law at 8 kHz. Throws Failure "NAME: ..." when it
   // cannot be read, when the channel asked for does not exist, or when its
   // length, known in advance, gives no sample at the target rate.
-  AudioReader(const std::string& path, const ReadSpec& spec);
+  AudioReader(const std::string& path, const ReadRequest& request);
   AudioReader(const AudioReader&) = delete;
   AudioReader& operator=(const AudioReader&) = delete;
 
@@ -49,7 +49,7 @@ class AudioReader {
   int Channels() const { return outChannels_; }  // samples per delivered frame
   int SourceChannels() const { return info_.channels; }
   int SourceRate() const { return info_.samplerate; }
-  int Rate() const { return spec_.rate; }
+  int Rate() const { return request_.rate; }
   bool Resampling() const { return converter_->Resampling(); }
 
   // Frames that Read will deliver in all, when the input says so in advance.
@@ -75,7 +75,7 @@ class AudioReader {
   void FinishInput();
   std::string At(uint64_t frame) const;
 
-  ReadSpec spec_;
+  ReadRequest request_;
   InputStream in_;
   SF_INFO info_{};
   SndfileHandle sf_;

@@ -21,7 +21,7 @@
 #include "files.h"
 #include "input_stream.h"
 #include "jobs.h"
-#include "loss_spec.h"
+#include "loss_plan.h"
 #include "metrics.h"
 #include "text_fields.h"
 
@@ -215,7 +215,7 @@ class LossMeter {
 struct Result {
   const ConcealOptions& o;
   const Codec& codec;
-  const LossSpec& spec;
+  const LossPlan& plan;
   std::string input;   // for messages
   std::string output;  // for messages
   Figures f;
@@ -239,7 +239,7 @@ std::string Table(const Result& r) {
                   static_cast<double>(f.samples) / SAMPLE_RATE, Plural(f.frames, "frame"),
                   r.o.frameMs, r.codec.label, TransportLabel(r.codec, r.o.transport == "rtp"),
                   r.o.plc == "on" ? "on" : "off (silence in the gaps)");
-  t += fmt::format("loss {}: ", r.spec.Describe());
+  t += fmt::format("loss {}: ", r.plan.Describe());
   t += any ? fmt::format("{} of {} frames lost ({}) in {}, the longest {}\n", f.lostFrames,
                          f.frames, Percent(f.lostFrames, f.frames), Plural(f.bursts, "burst"),
                          Plural(f.longestBurst, "frame"))
@@ -268,7 +268,7 @@ std::string Csv(const Result& r) {
       "snr_db,segmental_snr_db,lost_snr_db,lost_segmental_snr_db,lsd_db,lsd_frames,edges,"
       "edge_jump_p99,reference_edge_jump_p99\n"
       "{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}",
-      CsvField(r.input), r.codec.name, r.o.frameMs, r.o.transport, r.o.plc, CsvField(r.spec.text),
+      CsvField(r.input), r.codec.name, r.o.frameMs, r.o.transport, r.o.plc, CsvField(r.plan.text),
       f.samples, f.frames, f.lostFrames, f.bursts, f.longestBurst, DbText(f.snrDb, 3),
       DbText(f.segSnrDb, 3), lostDb(f.lostSnrDb), lostDb(f.lostSegSnrDb),
       f.lsdFrames ? DbText(f.lsdDb, 3) : "-", f.lsdFrames, f.edges,
@@ -292,7 +292,7 @@ std::string Json(const Result& r) {
       "\"lost_snr_db\": {}, \"lost_segmental_snr_db\": {}, \"lsd_db\": {}, \"lsd_frames\": {}, "
       "\"edges\": {}, \"edge_jump_p99\": {}, \"reference_edge_jump_p99\": {}}}",
       JsonString(r.input), JsonString(r.output), r.codec.name, r.o.frameMs, r.o.transport, r.o.plc,
-      JsonString(r.spec.text), f.samples, f.frames, f.lostFrames, f.bursts, f.longestBurst,
+      JsonString(r.plan.text), f.samples, f.frames, f.lostFrames, f.bursts, f.longestBurst,
       JsonNumber(f.snrDb), JsonNumber(f.segSnrDb), JsonNumber(f.lostSnrDb, any),
       JsonNumber(f.lostSegSnrDb, any), JsonNumber(f.lsdDb, f.lsdFrames > 0), f.lsdFrames, f.edges,
       f.edges ? fmt::format("{}", f.jump99) : "null",
@@ -304,7 +304,7 @@ std::string Json(const Result& r) {
 int RunConceal(const ConcealOptions& o, bool quiet) {
   const Codec& codec = *FindCodec(o.codec);
   const int spf = SamplesPerFrameForMs(o.frameMs);
-  const LossSpec spec = ParseLossSpec(o.lose);
+  const LossPlan plan = ParseLossPlan(o.lose);
   const std::vector<std::string> inputs = {o.input};
   const OutputFormat format = PcmOutputFormat(inputs, o.output, o.type);
   const std::vector<std::string> outputs = PlanOutputs(inputs, o.output, format.extension);
@@ -316,14 +316,14 @@ int RunConceal(const ConcealOptions& o, bool quiet) {
   std::string outputName;
   Progress progress(InputWeights(inputs), "files", quiet);
   auto job = [&](size_t, ProgressSink sink) {
-    ReadSpec read;
+    ReadRequest read;
     read.channel = o.channel;
     read.raw = o.raw;
     AudioReader reader(o.input, read);
     Sender sender(codec, spf, rtp);
     Receiver reference(codec, spf, rtp, false);
     Receiver receiver(codec, spf, rtp, o.plc == "on");
-    LossPattern pattern(spec);
+    LossPattern pattern(plan);
     LossMeter meter;
     PcmWriter writer(outputs[0], format, SAMPLE_RATE, 1, reader.Frames());
     std::vector<int16_t> block(static_cast<size_t>(spf));
@@ -363,7 +363,7 @@ int RunConceal(const ConcealOptions& o, bool quiet) {
   // The table is the result: on standard output, or beside the audio on
   // stderr, where -q silences it as it silences every summary.
   if (toStdout && quiet) return 0;
-  const Result result{o, codec, spec, DisplayName(o.input), outputName, figures};
+  const Result result{o, codec, plan, DisplayName(o.input), outputName, figures};
   const std::string text = o.json ? Json(result) : o.csv ? Csv(result) : Table(result);
   fmt::print(toStdout ? stderr : stdout, "{}\n", text);
   return 0;

@@ -84,11 +84,11 @@ int RunEncode(const EncodeOptions& o, bool quiet) {
 
   Progress progress(InputWeights(o.inputs), "files", quiet);
   auto job = [&](size_t i, ProgressSink sink) {
-    ReadSpec spec;
-    spec.channel = o.channel;
-    spec.allChannels = o.split;
-    spec.raw = o.raw;
-    AudioReader reader(o.inputs[i], spec);
+    ReadRequest request;
+    request.channel = o.channel;
+    request.allChannels = o.split;
+    request.raw = o.raw;
+    AudioReader reader(o.inputs[i], request);
     const auto channels = static_cast<size_t>(reader.Channels());
     std::vector<std::string> names;
     for (size_t c = 0; c < channels; ++c) {

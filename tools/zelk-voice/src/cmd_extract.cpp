@@ -16,27 +16,27 @@ namespace zv {
 
 namespace {
 
-std::map<int, extract::PayloadKind> ParsePayloadTypes(const std::vector<std::string>& specs) {
+std::map<int, extract::PayloadKind> ParsePayloadTypes(const std::vector<std::string>& mappings) {
   std::map<int, extract::PayloadKind> out;
-  for (const std::string& spec : specs) {
-    const size_t eq = spec.find('=');
+  for (const std::string& mapping : mappings) {
+    const size_t eq = mapping.find('=');
     int pt = -1;
     try {
       size_t used = 0;
-      if (eq != std::string::npos) pt = std::stoi(spec.substr(0, eq), &used);
+      if (eq != std::string::npos) pt = std::stoi(mapping.substr(0, eq), &used);
       if (used != eq) pt = -1;
     } catch (const std::exception&) {
       pt = -1;
     }
     if (pt < 0 || pt > 127) {
       throw UsageFailure(
-          fmt::format("--pt {}: expected N=CODEC with N a payload type 0..127", spec));
+          fmt::format("--pt {}: expected N=CODEC with N a payload type 0..127", mapping));
     }
-    const auto kind = extract::PayloadKindFromUserName(spec.substr(eq + 1));
+    const auto kind = extract::PayloadKindFromUserName(mapping.substr(eq + 1));
     if (!kind) {
       throw UsageFailure(
           fmt::format("--pt {}: unknown codec '{}' (ulaw/PCMU, alaw/PCMA, ima/DVI4, adpcm2/{})",
-                      spec, spec.substr(eq + 1), ZELK_RTP_ADPCM2_ENCODING_NAME));
+                      mapping, mapping.substr(eq + 1), ZELK_RTP_ADPCM2_ENCODING_NAME));
     }
     out[pt] = *kind;
   }

@@ -147,10 +147,10 @@ int RunRoundtrip(const RoundtripOptions& o, bool quiet) {
 
   // The whole job: reading the input counts as much as coding with one codec.
   Progress progress(std::vector<double>(codecs.size() + 1, 1.0), "steps", quiet || o.csv);
-  ReadSpec spec;
-  spec.channel = o.channel;
-  spec.raw = o.raw;
-  AudioReader reader(input, spec);
+  ReadRequest request;
+  request.channel = o.channel;
+  request.raw = o.raw;
+  AudioReader reader(input, request);
   std::vector<int16_t> samples;
   if (reader.Frames()) samples.reserve(static_cast<size_t>(*reader.Frames()));
   {

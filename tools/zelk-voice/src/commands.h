@@ -42,7 +42,7 @@ struct ConcealOptions {
   std::string input;
   std::string codec;
   int frameMs = 20;
-  std::string lose;                 // the loss SPEC
+  std::string lose;                 // the loss LOSSES
   std::string plc = "on";           // on: the concealing receiver; off: silence in the gaps
   std::string transport = "frame";  // frame: VoiceFrames; rtp: RTP payloads
   std::string output;

@@ -10,7 +10,7 @@
 #include "codec.h"
 #include "commands.h"
 #include "failure.h"
-#include "loss_spec.h"
+#include "loss_plan.h"
 #include "output_file.h"
 
 namespace {
@@ -182,6 +182,7 @@ int main(int argc, char** argv) {
       ->add_option("--lose", con.lose,
                    "the frames to drop: a list of zero-based indices and ranges (3,7-9; '' or none "
                    "for none), random:PERCENT[:SEED] or bursty:PERCENT:MEANBURST[:SEED]")
+      ->type_name("LOSSES")
       ->required();
   conceal->add_option("--plc", con.plc, "on: conceal the gaps; off: silence in them")
       ->check(CLI::IsMember({"on", "off"}))

@@ -1,6 +1,6 @@
 // zelk-voice conceal run as a program: its output against encode and decode
 // and against the library's own decoder, silence and fading where frames are
-// lost, the loss SPEC forms good and bad, the loss models against their
+// lost, the --lose forms good and bad, the loss models against their
 // documented definition and rates, every codec over both transports, pipes,
 // the figures recomputed from the files, and failures that leave nothing.
 #include <gtest/gtest.h>
@@ -256,7 +256,7 @@ TEST_F(ConcealTest, ConcealmentFillsAGapAndFadesToSilenceBy60Ms) {
 TEST_F(ConcealTest, ListsLoseExactlyTheFramesTheyName) {
   WritePcmWav(Path("c.wav"), std::vector<int16_t>(50 * 160, 1000), 8000);  // 50 frames
   struct Case {
-    std::string spec;
+    std::string losses;
     std::vector<bool> lost;
     std::string described;
   };
@@ -268,9 +268,9 @@ TEST_F(ConcealTest, ListsLoseExactlyTheFramesTheyName) {
       {"random:100", std::vector<bool>(50, true), "50 of 50 frames lost (100.00%) in 1 burst"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.spec);
-    const auto r =
-        Run({"conceal", "c.wav", "-c", "ulaw", "--plc", "off", "--lose", c.spec, "-o", "out.wav"});
+    SCOPED_TRACE(c.losses);
+    const auto r = Run(
+        {"conceal", "c.wav", "-c", "ulaw", "--plc", "off", "--lose", c.losses, "-o", "out.wav"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(SilentFrames(ReadPcm(Path("out.wav")), 160), c.lost);
     EXPECT_NE(r.out.find(c.described), std::string::npos) << r.out;
@@ -287,8 +287,8 @@ TEST_F(ConcealTest, ListsLoseExactlyTheFramesTheyName) {
   EXPECT_EQ(CsvRow(r.out).at("lost_frames"), "3");
   // A seed gives the same frames every time; another seed others.
   std::vector<std::vector<int16_t>> runs;
-  for (const char* spec : {"random:30:5", "random:30:5", "random:30:6"}) {
-    ASSERT_EQ(Run({"conceal", "-q", "c.wav", "-c", "ulaw", "--plc", "off", "--lose", spec, "-o",
+  for (const char* losses : {"random:30:5", "random:30:5", "random:30:6"}) {
+    ASSERT_EQ(Run({"conceal", "-q", "c.wav", "-c", "ulaw", "--plc", "off", "--lose", losses, "-o",
                    "out.wav"})
                   .status,
               0);
@@ -298,7 +298,7 @@ TEST_F(ConcealTest, ListsLoseExactlyTheFramesTheyName) {
   EXPECT_NE(runs[0], runs[2]);
 }
 
-TEST_F(ConcealTest, BadSpecsAreUsageErrorsThatWriteNothing) {
+TEST_F(ConcealTest, BadLossArgumentsAreUsageErrorsThatWriteNothing) {
   WritePcmWav(Path("in.wav"), Speech(8000), 8000);
   const std::pair<std::string, std::string> cases[] = {
       {"3-", "'3-' is not a frame index or range"},
@@ -327,12 +327,12 @@ TEST_F(ConcealTest, BadSpecsAreUsageErrorsThatWriteNothing) {
       {"bursty:80:3.5", "MEANBURST 3.5 allows at most 77.78%"},
       {"gilbert:5:3", "unknown loss model 'gilbert'"},
   };
-  for (const auto& [spec, message] : cases) {
-    SCOPED_TRACE(spec);
+  for (const auto& [losses, message] : cases) {
+    SCOPED_TRACE(losses);
     WriteBytes(Path("out.wav"), OLD);
-    const auto r = Run({"conceal", "in.wav", "-c", "ulaw", "--lose=" + spec, "-o", "out.wav"});
+    const auto r = Run({"conceal", "in.wav", "-c", "ulaw", "--lose=" + losses, "-o", "out.wav"});
     EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(r.err.starts_with("zelk-voice: --lose " + spec + ": ")) << r.err;
+    EXPECT_TRUE(r.err.starts_with("zelk-voice: --lose " + losses + ": ")) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
@@ -372,7 +372,7 @@ TEST_F(ConcealTest, LossModelsFollowTheirDefinitionAndReachTheirRates) {
   constexpr size_t FRAMES = 20000;  // 10 ms frames: 200 s
   WritePcmWav(Path("c.wav"), std::vector<int16_t>(FRAMES * 80, 1000), 8000);
   struct Case {
-    std::string spec;
+    std::string losses;
     double percent, meanBurst;  // meanBurst 0: independent losses
     uint32_t seed;
   };
@@ -380,9 +380,9 @@ TEST_F(ConcealTest, LossModelsFollowTheirDefinitionAndReachTheirRates) {
                         {"random:2.5:3", 2.5, 0, 3}, {"bursty:10:3", 10, 3, 1},
                         {"bursty:30:5:9", 30, 5, 9}, {"bursty:50:1:2", 50, 1, 2}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.spec);
+    SCOPED_TRACE(c.losses);
     const auto r = Run({"conceal", "c.wav", "-c", "ulaw", "--frame", "10", "--plc", "off", "--lose",
-                        c.spec, "--csv", "-o", "out.wav"});
+                        c.losses, "--csv", "-o", "out.wav"});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto lost = SilentFrames(ReadPcm(Path("out.wav")), 80);
     ASSERT_EQ(lost, DocumentedLoss(FRAMES, c.percent, c.meanBurst, c.seed));

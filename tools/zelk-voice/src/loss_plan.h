@@ -1,4 +1,4 @@
-// --lose SPEC: which frames a conceal run drops.
+// --lose LOSSES: which frames a conceal run drops.
 //
 //   3,7-9                    these zero-based frame indices and ranges (an empty
 //                            list, or "none", loses nothing)
@@ -24,7 +24,7 @@ namespace zv {
 
 inline constexpr uint32_t DEFAULT_LOSS_SEED = 1;
 
-struct LossSpec {
+struct LossPlan {
   enum class Kind { kList, kRandom, kBursty };
   Kind kind = Kind::kList;
   std::string text;                                   // as given
@@ -36,13 +36,13 @@ struct LossSpec {
   std::string Describe() const;  // "frames 3, 7-9", "random 5% (seed 1)", ...
 };
 
-// Parses SPEC; a bad one throws a usage Failure naming it and what is wrong.
-LossSpec ParseLossSpec(const std::string& text);
+// Parses LOSSES; a bad one throws a usage Failure naming it and what is wrong.
+LossPlan ParseLossPlan(const std::string& text);
 
 // Whether each frame in turn is lost, from the first on.
 class LossPattern {
  public:
-  explicit LossPattern(const LossSpec& spec);
+  explicit LossPattern(const LossPlan& plan);
   bool Next();
 
   // For a list: the frames it names at or past `frames` (the stream's
@@ -50,7 +50,7 @@ class LossPattern {
   std::string PastTheEnd(uint64_t frames) const;
 
  private:
-  const LossSpec& spec_;
+  const LossPlan& plan_;
   uint64_t frame_ = 0;
   size_t range_ = 0;  // the first range that does not end before frame_
   std::optional<zelk::quality::RandomLoss> random_;

@@ -1,4 +1,4 @@
-#include "loss_spec.h"
+#include "loss_plan.h"
 
 #include <fmt/format.h>
 
@@ -13,7 +13,7 @@ namespace zv {
 namespace {
 
 constexpr const char* FORMS =
-    "SPEC is a list of frames (3,7-9), random:PERCENT[:SEED] or bursty:PERCENT:MEANBURST[:SEED]";
+    "write a list of frames (3,7-9), random:PERCENT[:SEED] or bursty:PERCENT:MEANBURST[:SEED]";
 constexpr size_t SHOWN_RANGES = 6;
 
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -89,17 +89,17 @@ class Parser {
     return v;
   }
 
-  LossSpec List() const {
-    LossSpec spec;
-    spec.text = text_;
-    if (Trim(text_).empty() || Trim(text_) == "none") return spec;
+  LossPlan List() const {
+    LossPlan plan;
+    plan.text = text_;
+    if (Trim(text_).empty() || Trim(text_) == "none") return plan;
     for (const std::string& raw : Split(text_, ',')) {
       const std::string item = Trim(raw);
       if (item.empty()) Fail(fmt::format("an empty item in the list; {}", FORMS));
       const size_t dash = item.find('-', 1);
       if (dash == std::string::npos) {
         const uint64_t v = Index(item);
-        spec.ranges.emplace_back(v, v);
+        plan.ranges.emplace_back(v, v);
         continue;
       }
       const std::string from = Trim(item.substr(0, dash)), to = Trim(item.substr(dash + 1));
@@ -111,12 +111,12 @@ class Parser {
       if (last < first) {
         Fail(fmt::format("the range {} runs backwards (write {}-{})", item, last, first));
       }
-      spec.ranges.emplace_back(first, last);
+      plan.ranges.emplace_back(first, last);
     }
     // Sorted and merged, so that a stream walks them once.
-    std::sort(spec.ranges.begin(), spec.ranges.end());
+    std::sort(plan.ranges.begin(), plan.ranges.end());
     std::vector<std::pair<uint64_t, uint64_t>> merged;
-    for (const auto& r : spec.ranges) {
+    for (const auto& r : plan.ranges) {
       if (!merged.empty() &&
           (r.first <= merged.back().second || r.first - 1 == merged.back().second)) {
         merged.back().second = std::max(merged.back().second, r.second);
@@ -124,39 +124,39 @@ class Parser {
         merged.push_back(r);
       }
     }
-    spec.ranges = std::move(merged);
-    return spec;
+    plan.ranges = std::move(merged);
+    return plan;
   }
 
-  LossSpec Model() const {
+  LossPlan Model() const {
     const std::vector<std::string> parts = Split(text_, ':');
-    LossSpec spec;
-    spec.text = text_;
+    LossPlan plan;
+    plan.text = text_;
     if (parts[0] == "random") {
       if (parts.size() < 2 || parts.size() > 3) Fail("write random:PERCENT or random:PERCENT:SEED");
-      spec.kind = LossSpec::Kind::kRandom;
-      spec.percent = Percent(parts[1]);
-      if (parts.size() == 3) spec.seed = Seed(parts[2]);
-      return spec;
+      plan.kind = LossPlan::Kind::kRandom;
+      plan.percent = Percent(parts[1]);
+      if (parts.size() == 3) plan.seed = Seed(parts[2]);
+      return plan;
     }
     if (parts[0] == "bursty") {
       if (parts.size() < 3 || parts.size() > 4) {
         Fail("write bursty:PERCENT:MEANBURST or bursty:PERCENT:MEANBURST:SEED");
       }
-      spec.kind = LossSpec::Kind::kBursty;
-      spec.percent = Percent(parts[1]);
-      spec.meanBurst = Number(parts[2], "MEANBURST");
-      if (spec.meanBurst < 1) {
+      plan.kind = LossPlan::Kind::kBursty;
+      plan.percent = Percent(parts[1]);
+      plan.meanBurst = Number(parts[2], "MEANBURST");
+      if (plan.meanBurst < 1) {
         Fail(fmt::format("MEANBURST {} is below 1 (a burst is at least one frame)", parts[2]));
       }
-      if (!zelk::quality::GilbertLoss::Feasible(spec.percent / 100, spec.meanBurst)) {
+      if (!zelk::quality::GilbertLoss::Feasible(plan.percent / 100, plan.meanBurst)) {
         Fail(fmt::format(
             "MEANBURST {} allows at most {:.4g}% of the frames to be lost (every burst ends with "
             "a frame that arrives); lower PERCENT or raise MEANBURST",
-            parts[2], 100 * zelk::quality::GilbertLoss::MaxRate(spec.meanBurst)));
+            parts[2], 100 * zelk::quality::GilbertLoss::MaxRate(plan.meanBurst)));
       }
-      if (parts.size() == 4) spec.seed = Seed(parts[3]);
-      return spec;
+      if (parts.size() == 4) plan.seed = Seed(parts[3]);
+      return plan;
     }
     Fail(fmt::format("unknown loss model '{}'; {}", parts[0], FORMS));
   }
@@ -171,12 +171,12 @@ std::string RangeText(uint64_t first, uint64_t last) {
 
 }  // namespace
 
-LossSpec ParseLossSpec(const std::string& text) {
+LossPlan ParseLossPlan(const std::string& text) {
   const Parser parser(text);
   return text.find(':') == std::string::npos ? parser.List() : parser.Model();
 }
 
-std::string LossSpec::Describe() const {
+std::string LossPlan::Describe() const {
   switch (kind) {
     case Kind::kRandom:
       return fmt::format("random {}% (seed {})", percent, seed);
@@ -196,10 +196,10 @@ std::string LossSpec::Describe() const {
                      fmt::join(shown, ", "));
 }
 
-LossPattern::LossPattern(const LossSpec& spec) : spec_(spec) {
-  if (spec.kind == LossSpec::Kind::kRandom) random_.emplace(spec.percent / 100, spec.seed);
-  if (spec.kind == LossSpec::Kind::kBursty) {
-    bursty_.emplace(spec.percent / 100, spec.meanBurst, spec.seed);
+LossPattern::LossPattern(const LossPlan& plan) : plan_(plan) {
+  if (plan.kind == LossPlan::Kind::kRandom) random_.emplace(plan.percent / 100, plan.seed);
+  if (plan.kind == LossPlan::Kind::kBursty) {
+    bursty_.emplace(plan.percent / 100, plan.meanBurst, plan.seed);
   }
 }
 
@@ -207,13 +207,13 @@ bool LossPattern::Next() {
   const uint64_t frame = frame_++;
   if (random_) return random_->Next();
   if (bursty_) return bursty_->Next();
-  while (range_ < spec_.ranges.size() && spec_.ranges[range_].second < frame) ++range_;
-  return range_ < spec_.ranges.size() && spec_.ranges[range_].first <= frame;
+  while (range_ < plan_.ranges.size() && plan_.ranges[range_].second < frame) ++range_;
+  return range_ < plan_.ranges.size() && plan_.ranges[range_].first <= frame;
 }
 
 std::string LossPattern::PastTheEnd(uint64_t frames) const {
   std::vector<std::string> past;
-  for (const auto& [first, last] : spec_.ranges) {
+  for (const auto& [first, last] : plan_.ranges) {
     if (last < frames) continue;
     if (past.size() == SHOWN_RANGES) {
       past.push_back("...");
