@@ -60,15 +60,7 @@ std::vector<double> SpectrumDb(std::span<const int16_t> x, size_t fftSize) {
   return db;
 }
 
-}  // namespace
-
-double Rms(std::span<const int16_t> x) {
-  if (x.empty()) return 0;
-  double sum = 0;
-  for (int16_t v : x) sum += static_cast<double>(v) * v;
-  return std::sqrt(sum / static_cast<double>(x.size()));
-}
-
+// The log-spectral distance between two frames of equal length, in dB.
 double LogSpectralDistanceDb(std::span<const int16_t> reference,
                              std::span<const int16_t> concealed) {
   const size_t fftSize = FftSize(reference.size());
@@ -79,9 +71,18 @@ double LogSpectralDistanceDb(std::span<const int16_t> reference,
   return std::sqrt(sum / static_cast<double>(ref.size()));
 }
 
+}  // namespace
+
+double Rms(std::span<const int16_t> x) {
+  if (x.empty()) return 0;
+  double sum = 0;
+  for (int16_t v : x) sum += static_cast<double>(v) * v;
+  return std::sqrt(sum / static_cast<double>(x.size()));
+}
+
 void SpectralDistanceTally::AddFrame(std::span<const int16_t> reference,
                                      std::span<const int16_t> concealed) {
-  if (reference.empty() || Rms(reference) < LSD_MIN_REFERENCE_RMS) return;
+  if (Rms(reference) < LSD_MIN_REFERENCE_RMS) return;
   sumDb_ += LogSpectralDistanceDb(reference, concealed);
   ++frames_;
 }

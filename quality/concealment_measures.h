@@ -25,10 +25,6 @@ inline constexpr double LSD_MIN_REFERENCE_RMS = 100;
 
 double Rms(std::span<const int16_t> x);  // 0 for no samples
 
-// The log-spectral distance between two frames of equal length, in dB.
-double LogSpectralDistanceDb(std::span<const int16_t> reference,
-                             std::span<const int16_t> concealed);
-
 // The mean log-spectral distance over lost frames.
 class SpectralDistanceTally {
  public:

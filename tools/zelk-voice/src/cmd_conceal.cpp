@@ -29,8 +29,6 @@ namespace zv {
 
 namespace {
 
-std::string StatusText(uint32_t status) { return fmt::format("status 0x{:08X}", status); }
-
 void Check(uint32_t status, const char* what, uint64_t frame) {
   if (status != ZELK_RTP_OK) {
     throw Failure(
@@ -42,11 +40,11 @@ std::string TransportLabel(const Codec& codec, bool rtp) {
   if (!rtp) return "VoiceFrames";
   switch (codec.type) {
     case G711_ALAW:
-      return "RTP PCMA (payload type 8)";
+      return fmt::format("RTP PCMA (payload type {})", ZELK_RTP_PT_PCMA);
     case G711_ULAW:
-      return "RTP PCMU (payload type 0)";
+      return fmt::format("RTP PCMU (payload type {})", ZELK_RTP_PT_PCMU);
     case IMA_ADPCM:
-      return "RTP DVI4 (payload type 5)";
+      return fmt::format("RTP DVI4 (payload type {})", ZELK_RTP_PT_DVI4);
     default:
       return "RTP " ZELK_RTP_ADPCM2_ENCODING_NAME " (dynamic payload type)";
   }
@@ -58,9 +56,7 @@ class Sender {
  public:
   Sender(const Codec& codec, int samplesPerFrame, bool rtp)
       : codec_(codec), spf_(samplesPerFrame), rtp_(rtp), frames_(codec, samplesPerFrame) {
-    if (rtp_ && ZELK_VOICE_EncReset(&state_, codec.type) != VOICE_OK) {
-      throw Failure(fmt::format("library refused to reset {}", codec.label));
-    }
+    if (rtp_) ResetOrThrow(ZELK_VOICE_EncReset, state_, codec);
   }
 
   std::span<const uint8_t> Send(std::span<const int16_t> samples) {
@@ -96,8 +92,8 @@ class Receiver {
       : codec_(codec), spf_(samplesPerFrame), rtp_(rtp), conceal_(conceal), frames_(codec) {
     if (conceal_) {
       Check(ZELK_RTP_ReceiverReset(&rx_, sizeof rx_, codec.type), "start the receiver for", 0);
-    } else if (rtp_ && ZELK_VOICE_DecReset(&state_, codec.type) != VOICE_OK) {
-      throw Failure(fmt::format("library refused to reset {}", codec.label));
+    } else if (rtp_) {
+      ResetOrThrow(ZELK_VOICE_DecReset, state_, codec);
     }
   }
 
@@ -248,9 +244,10 @@ std::string Table(const Result& r) {
   t += fmt::format(ROW, "against the loss-free decode", "whole signal", "lost frames", "");
   t += fmt::format(ROW, "SNR dB", DbText(f.snrDb), lostDb(f.lostSnrDb), "");
   t += fmt::format(ROW, "segmental SNR dB", DbText(f.segSnrDb), lostDb(f.lostSegSnrDb), "");
-  t += fmt::format(
-      ROW, "log-spectral distance dB", "", f.lsdFrames ? DbText(f.lsdDb) : "-",
-      any ? fmt::format("   over {} with RMS >= 100", Plural(f.lsdFrames, "frame")) : "");
+  t += fmt::format(ROW, "log-spectral distance dB", "", f.lsdFrames ? DbText(f.lsdDb) : "-",
+                   any ? fmt::format("   over {} with RMS >= {}", Plural(f.lsdFrames, "frame"),
+                                     zelk::quality::LSD_MIN_REFERENCE_RMS)
+                       : "");
   t += fmt::format(ROW, "edge jump p99", "", f.edges ? fmt::format("{}", f.jump99) : "-",
                    f.edges ? fmt::format("   over {}; loss-free decode: {}",
                                          Plural(f.edges, "edge"), f.referenceJump99)

@@ -20,6 +20,8 @@ struct Alias {
 constexpr Alias CODEC_ALIASES[] = {
     {"mulaw", "ulaw"}, {"pcmu", "ulaw"}, {"pcma", "alaw"}, {"dvi", "ima"}};
 
+}  // namespace
+
 std::string StatusText(uint32_t status) { return fmt::format("status 0x{:08X}", status); }
 
 void ResetOrThrow(uint32_t (*reset)(void*, int32_t), VoiceCodecState& state, const Codec& codec) {
@@ -28,8 +30,6 @@ void ResetOrThrow(uint32_t (*reset)(void*, int32_t), VoiceCodecState& state, con
     throw Failure(fmt::format("library refused to reset {} ({})", codec.label, StatusText(status)));
   }
 }
-
-}  // namespace
 
 const Codec* FindCodec(std::string_view name) {
   for (const Alias& a : CODEC_ALIASES) {

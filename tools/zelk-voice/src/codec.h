@@ -36,6 +36,12 @@ std::string CodecNameList();  // "alaw, ulaw, ima, adpcm2 (also mulaw, pcmu, pcm
 bool IsG711(const Codec& codec);
 uint32_t LibraryVersion();
 
+// "status 0x...", for messages about a refused call.
+std::string StatusText(uint32_t status);
+// Resets `state` for `codec` with ZELK_VOICE_EncReset or ZELK_VOICE_DecReset;
+// a refusal throws a Failure.
+void ResetOrThrow(uint32_t (*reset)(void*, int32_t), VoiceCodecState& state, const Codec& codec);
+
 // The two-bit codec keeps its reconstruction (prediction plus quantised
 // difference) in 16 bits without saturating, so a signal close to full scale
 // can overshoot and come out with the opposite sign. On recorded speech this

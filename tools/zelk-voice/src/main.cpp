@@ -9,6 +9,7 @@
 
 #include "codec.h"
 #include "commands.h"
+#include "concealment_measures.h"
 #include "failure.h"
 #include "loss_plan.h"
 #include "output_file.h"
@@ -45,6 +46,14 @@ void AddRawOptions(CLI::App* cmd, zv::RawInput& raw) {
   cmd->add_option("--raw-channels", raw.channels, "channels of headerless input")
       ->check(CLI::Range(1, 64))
       ->capture_default_str();
+}
+
+// One codec, required (encode, conceal).
+CLI::Option* AddCodecOption(CLI::App* cmd, std::string& codec) {
+  return cmd
+      ->add_option("-c,--codec", codec, "alaw, ulaw, ima or adpcm2 (or mulaw, pcmu, pcma, dvi)")
+      ->required()
+      ->transform(CodecName());
 }
 
 CLI::Option* AddFrameOption(CLI::App* cmd, int& frameMs) {
@@ -108,10 +117,7 @@ int main(int argc, char** argv) {
       "Encode audio (anything libsndfile reads; mixed to mono or one channel picked, resampled to "
       "8 kHz) into .zvf streams, or for A-law/u-law into G.711 WAV, AU or headerless .al/.ul "
       "files. Reads and writes as it goes, in constant memory.");
-  encode
-      ->add_option("-c,--codec", enc.codec, "alaw, ulaw, ima or adpcm2 (or mulaw, pcmu, pcma, dvi)")
-      ->required()
-      ->transform(CodecName());
+  AddCodecOption(encode, enc.codec);
   AddFrameOption(encode, enc.frameMs);
   encode->add_option("inputs", enc.inputs, "input audio files, - for standard input")->required();
   encode
@@ -173,10 +179,7 @@ int main(int argc, char** argv) {
       "loss-free decode. Reads and writes as it goes, in constant memory.");
   conceal->add_option("input", con.input, "input audio file (anything encode reads), - for stdin")
       ->required();
-  conceal
-      ->add_option("-c,--codec", con.codec, "alaw, ulaw, ima or adpcm2 (or mulaw, pcmu, pcma, dvi)")
-      ->required()
-      ->transform(CodecName());
+  AddCodecOption(conceal, con.codec);
   AddFrameOption(conceal, con.frameMs);
   conceal
       ->add_option("--lose", con.lose,
@@ -218,7 +221,7 @@ int main(int argc, char** argv) {
       "(MEANBURST + 1))\n"
       "Indices past the end of the input are a warning. Figures against the loss-free decode: "
       "SNR and\nsegmental SNR for the whole signal and the lost frames alone, the "
-      "log-spectral distance of the\nlost frames (Hann window, frames with RMS below 100 "
+      "log-spectral distance of the\nlost frames (Hann window, frames with RMS below {} "
       "left out), the 99th percentile of the step\nbetween neighbouring samples at their "
       "edges. With -o - they go to stderr.\n\n"
       "Examples:\n"
@@ -226,7 +229,7 @@ int main(int argc, char** argv) {
       "  zelk-voice conceal call.wav -c ima --transport rtp --lose bursty:10:3:7 -o out.wav\n"
       "  sox talk.mp3 -t wav - | zelk-voice conceal - -c alaw --lose 50-52 --plc off --csv -o "
       "gaps.wav",
-      zv::DEFAULT_LOSS_SEED));
+      zv::DEFAULT_LOSS_SEED, zelk::quality::LSD_MIN_REFERENCE_RMS));
 
   zv::RoundtripOptions rt;
   CLI::App* roundtrip = app.add_subcommand(

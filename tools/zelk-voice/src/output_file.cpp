@@ -21,8 +21,6 @@ namespace zv {
 
 namespace {
 
-constexpr size_t BUFFER_BYTES = 1 << 16;
-
 // Temporary names the signal handler must remove. Slots hold pointers to
 // strings owned by live OutputFiles; the handler only reads them and unlinks.
 constexpr int CLEANUP_SLOTS = 4096;  // extract keeps one output open per stream in progress
@@ -182,7 +180,7 @@ void OutputFile::Commit() {
   if (spooled_) {
     // The whole output is in the spool: now it can go out in one pass.
     if (lseek(fd_, 0, SEEK_SET) != 0) FailWrite(errno);
-    std::vector<uint8_t> chunk(BUFFER_BYTES);
+    std::vector<uint8_t> chunk(OUTPUT_BUFFER_BYTES);
     for (;;) {
       const ssize_t got = read(fd_, chunk.data(), chunk.size());
       if (got < 0 && errno == EINTR) continue;

@@ -17,12 +17,16 @@
 // "NAME: write failed: ...".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace zv {
+
+// What an OutputFile collects before it writes, unless asked for less.
+inline constexpr size_t OUTPUT_BUFFER_BYTES = 1 << 16;
 
 // Installs the clean-up for the signals above, ignores SIGXFSZ (so a file
 // size limit is a write error like a full disk), and remembers the umask;
@@ -33,7 +37,8 @@ class OutputFile {
  public:
   // bufferBytes: what Write collects before it writes (extract, with thousands
   // of outputs open at once, asks for less).
-  explicit OutputFile(std::string path, bool spoolPipe = false, size_t bufferBytes = 1 << 16);
+  explicit OutputFile(std::string path, bool spoolPipe = false,
+                      size_t bufferBytes = OUTPUT_BUFFER_BYTES);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;

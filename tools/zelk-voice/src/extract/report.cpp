@@ -5,24 +5,11 @@
 #include <algorithm>
 #include <array>
 
+#include "text_fields.h"
+
 namespace zv::extract {
 
 namespace {
-
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (const char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      out += fmt::format("\\u{:04x}", static_cast<unsigned>(c));
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
 
 std::string JsonList(const std::vector<std::string>& items, const char* indent) {
   if (items.empty()) return "[]";
