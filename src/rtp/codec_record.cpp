@@ -51,13 +51,9 @@ constexpr size_t RecordBytes(int32_t t) {
                         : (t == ADPCM_2BIT ? ZELK_RTP_ADPCM2_RECORD_BYTES : 0);
 }
 
-void PutLe16(uint8_t* p, int16_t v) {
-  const auto u = static_cast<uint16_t>(v);
-  p[0] = static_cast<uint8_t>(u & 0xFF);
-  p[1] = static_cast<uint8_t>(u >> 8);
-}
+void PutLe16(uint8_t* p, int16_t v) { StoreLe16(p, static_cast<uint16_t>(v)); }
 
-int16_t GetLe16(const uint8_t* p) { return static_cast<int16_t>(p[0] | p[1] << 8); }
+int16_t GetLe16(const uint8_t* p) { return static_cast<int16_t>(LoadLe16(p)); }
 
 void PutLe32(uint8_t* p, int32_t v) {
   const auto u = static_cast<uint32_t>(v);

@@ -72,17 +72,45 @@ inline void StoreImaStepIndex(void* block, int32_t stepIndex) noexcept {
 
 constexpr bool IsImaStepIndex(int32_t i) noexcept { return i >= 0 && i <= IMA_STEP_INDEX_MAX; }
 
+// A little-endian 16-bit number from two bytes, and back.
+inline uint16_t LoadLe16(const uint8_t* p) noexcept {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+inline void StoreLe16(uint8_t* p, uint16_t v) noexcept {
+  p[0] = static_cast<uint8_t>(v & 0xFF);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
 // The engine's frame words are little-endian on every host (the state block,
 // in contrast, is host order): a word's value from its two bytes, and back.
 inline uint16_t LoadFrameWord(const uint16_t* word) noexcept {
   uint8_t b[2];
   std::memcpy(b, word, 2);
-  return static_cast<uint16_t>(b[0] | b[1] << 8);
+  return LoadLe16(b);
 }
 
 inline void StoreFrameWord(uint16_t* word, uint16_t v) noexcept {
-  const uint8_t b[2] = {static_cast<uint8_t>(v & 0xFF), static_cast<uint8_t>(v >> 8)};
+  uint8_t b[2];
+  StoreLe16(b, v);
   std::memcpy(word, b, 2);
+}
+
+// The header and length words of a frame of `words` payload words.
+inline void WriteFrameHeader(uint16_t* frame, size_t words) noexcept {
+  StoreFrameWord(frame, FRAME_HEADER_WORD);
+  StoreFrameWord(frame + 1, static_cast<uint16_t>(words));
+}
+
+// The samples that a frame of at least frameBytes readable bytes carries for
+// the codec, or 0 when it is not one of the codec's frames.
+inline int32_t FrameSamples(int32_t codec, const uint16_t* frame, size_t frameBytes) noexcept {
+  if (frameBytes < FRAME_HEADER_BYTES) return 0;
+  if ((LoadFrameWord(frame) & FRAME_HEADER_MASK) != FRAME_HEADER_WORD) return 0;
+  const size_t words = LoadFrameWord(frame + 1) & 0xFFu;
+  if (frameBytes < FRAME_HEADER_BYTES + 2 * words) return 0;
+  const int32_t n = static_cast<int32_t>(words) * SamplesPerFrameWord(codec);
+  return IsFrameSampleCount(n) ? n : 0;
 }
 
 }  // namespace zelk::rtp

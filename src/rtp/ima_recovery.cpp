@@ -9,8 +9,6 @@
 namespace zelk::rtp {
 namespace {
 
-constexpr int IMA_MAX_INDEX = 88;
-constexpr int LEVEL_SAMPLES = 80;                // 10 ms on either side of the gap
 constexpr int32_t MEAN_SPAN = 8192;              // the long-term mean forgets over about a second
 constexpr int64_t SUM_LIMIT = int64_t{1} << 36;  // (16000 + 480) * (32768 + 2^17) < 2^32
 constexpr int32_t REMOVED_LIMIT = 1 << 17;
@@ -20,14 +18,9 @@ constexpr int64_t Clamp64(int64_t v, int64_t lo, int64_t hi) noexcept {
 }
 
 // The documented record at the start of an IMA ADPCM state block.
-void LoadIma(const VoiceCodecState& s, int16_t& predictor, int8_t& index) noexcept {
-  std::memcpy(&predictor, &s, sizeof predictor);
-  std::memcpy(&index, reinterpret_cast<const unsigned char*>(&s) + 2, sizeof index);
-}
-
-void StoreIma(VoiceCodecState& s, int16_t predictor, int8_t index) noexcept {
-  std::memcpy(&s, &predictor, sizeof predictor);
-  std::memcpy(reinterpret_cast<unsigned char*>(&s) + 2, &index, sizeof index);
+void StoreIma(VoiceCodecState& s, int16_t predictor, int32_t index) noexcept {
+  StoreInt16(&s, IMA_PREDICTOR_AT, predictor);
+  StoreImaStepIndex(&s, index);
 }
 
 // n times the variance of n samples: n * sum(x^2) - sum(x)^2, at most 2^43.
@@ -67,21 +60,19 @@ bool ImaRecoveryValid(const ImaRecovery& r) noexcept {
 void ImaRecoveryStart(ImaRecovery& r, VoiceCodecState& decoder, const uint16_t* frame,
                       const int16_t* before) noexcept {
   const int16_t mean = Saturate16((r.meanQ8 + 128) >> 8);
-  int16_t predictor;
-  int8_t current;
-  LoadIma(decoder, predictor, current);
+  const int32_t current = LoadImaStepIndex(&decoder);
 
   // The frame's first 10 ms as a frame of their own, decoded with every index.
+  constexpr int LEVEL_SAMPLES = IMA_LEVEL_SAMPLES;
   uint16_t head[2 + LEVEL_SAMPLES / 4];
-  StoreFrameWord(head, 0x0100);
-  StoreFrameWord(head + 1, LEVEL_SAMPLES / 4);
+  WriteFrameHeader(head, LEVEL_SAMPLES / 4);
   std::memcpy(head + 2, frame + 2, sizeof head - 2 * sizeof(uint16_t));
   const int32_t target = Log2Q8(Spread(before, LEVEL_SAMPLES));
-  int best = current;
+  int32_t best = current;
   int64_t bestCost = INT64_MAX;
-  for (int index = 0; index <= IMA_MAX_INDEX; ++index) {
+  for (int32_t index = 0; index <= IMA_STEP_INDEX_MAX; ++index) {
     VoiceCodecState trial{};
-    StoreIma(trial, mean, static_cast<int8_t>(index));
+    StoreIma(trial, mean, index);
     int16_t pcm[LEVEL_SAMPLES];
     int16_t count = 0;
     ZELK_VOICE_DecodeFrame(&trial, head, pcm, IMA_ADPCM, &count);
@@ -90,14 +81,14 @@ void ImaRecoveryStart(ImaRecovery& r, VoiceCodecState& decoder, const uint16_t* 
     // Level and index, as Gaussian guesses: the level of speech moves about 4
     // index steps (70 in Q8 of energy) over the gap, the index itself about 10;
     // cost = (miss / 70)^2 / 4^2 + distance^2 / 10^2, times 4900 * 1600.
-    const int distance = index > current ? index - current : current - index;
+    const int32_t distance = index > current ? index - current : current - index;
     const int64_t cost = int64_t{miss} * miss * 100 + int64_t{distance} * distance * 78400;
     if (cost < bestCost) {
       bestCost = cost;
       best = index;
     }
   }
-  StoreIma(decoder, mean, static_cast<int8_t>(best));
+  StoreIma(decoder, mean, best);
   r.gapMeanQ8 = r.meanQ8;
   r.sum = 0;
   r.removed = 0;
@@ -117,13 +108,11 @@ void ImaRecoveryFrame(ImaRecovery& r, VoiceCodecState& decoder, int16_t* pcm, in
   const int64_t errorQ8 = (r.sum * 256) / r.decoded - r.gapMeanQ8;
   const auto error =
       static_cast<int32_t>(Clamp64((errorQ8 + 128) >> 8, -REMOVED_LIMIT, REMOVED_LIMIT));
-  int16_t predictor;
-  int8_t index;
-  LoadIma(decoder, predictor, index);
+  const int16_t predictor = LoadInt16(&decoder, IMA_PREDICTOR_AT);
   const int16_t corrected = Saturate16(predictor - (error - r.removed));
   const int32_t change = predictor - corrected;  // what saturation let through
   for (int i = 0; i < n; ++i) pcm[i] = Saturate16(pcm[i] - (change * (i + 1)) / n);
-  StoreIma(decoder, corrected, index);
+  StoreInt16(&decoder, IMA_PREDICTOR_AT, corrected);
   r.removed = Clamp(r.removed + change, -REMOVED_LIMIT, REMOVED_LIMIT);
   if (r.decoded >= IMA_RECOVERY_SAMPLES) r.active = 0;
 }

@@ -21,6 +21,8 @@
 namespace zelk::rtp {
 
 inline constexpr int32_t IMA_RECOVERY_SAMPLES = 16000;  // two seconds
+// The level is compared over this many samples on either side of a gap (10 ms).
+inline constexpr int IMA_LEVEL_SAMPLES = 80;
 
 struct ImaRecovery {
   int64_t sum;        // sum of the decoded samples since the gap, corrections added back
@@ -36,7 +38,7 @@ bool ImaRecoveryValid(const ImaRecovery& r) noexcept;
 
 // The first frame after a gap (n samples, validated) is about to be decoded
 // with decoder: sets its step index by level continuity with before, the last
-// 80 samples played before the gap, and its predictor to the stream's mean.
+// IMA_LEVEL_SAMPLES played before the gap, and its predictor to the stream's mean.
 void ImaRecoveryStart(ImaRecovery& r, VoiceCodecState& decoder, const uint16_t* frame,
                       const int16_t* before) noexcept;
 

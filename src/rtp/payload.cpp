@@ -101,9 +101,15 @@ void PayloadCodesToFrame(int32_t t, const uint8_t* body, size_t bytes, uint16_t*
     StoreFrameWord(words + bytes / 2, static_cast<uint16_t>(body[bytes - 1] << 8));
 }
 
-void WriteFrameHeader(uint16_t* frame, size_t words) noexcept {
-  StoreFrameWord(frame, FRAME_HEADER_WORD);
-  StoreFrameWord(frame + 1, static_cast<uint16_t>(words));
+// The frame of `words` payload words that carries a checked payload's codes,
+// zeros after them (the padding of a short G.711 block); the DVI4 header is
+// skipped here and loaded by the caller.
+void PayloadFrame(int32_t t, const uint8_t* payload, size_t payloadBytes, size_t words,
+                  uint16_t* frame) noexcept {
+  const size_t skip = t == IMA_ADPCM ? DVI4_HEADER : 0;
+  WriteFrameHeader(frame, words);
+  std::memset(frame + 2, 0, words * sizeof(uint16_t));
+  PayloadCodesToFrame(t, payload + skip, payloadBytes - skip, frame + 2);
 }
 
 }  // namespace
@@ -178,16 +184,7 @@ uint32_t ZELK_RTP_CALL ZELK_RTP_DecodePayload(void* state, const uint8_t* payloa
   const int32_t coded = PaddedCount(n);
   const auto words = static_cast<size_t>(coded / SamplesPerFrameWord(codecType));
   uint16_t frame[MAX_FRAME_WORDS];
-  WriteFrameHeader(frame, words);
-  const uint8_t* body = payload;
-  size_t bodyBytes = payloadBytes;
-  if (codecType == IMA_ADPCM) {
-    body += DVI4_HEADER;
-    bodyBytes -= DVI4_HEADER;
-  }
-  // Padding codes of a short G.711 block decode to samples nobody sees.
-  std::memset(frame + 2, 0, words * sizeof(uint16_t));
-  PayloadCodesToFrame(codecType, body, bodyBytes, frame + 2);
+  PayloadFrame(codecType, payload, payloadBytes, words, frame);  // padding decodes unseen
   if (codecType == IMA_ADPCM) LoadDvi4Header(payload, state);
 
   int16_t decoded[ZELK_VOICE_MAX_SAMPLES];
@@ -208,15 +205,8 @@ uint32_t ZELK_RTP_CALL ZELK_RTP_FrameToPayload(int32_t codecType, const uint16_t
   if (payload == nullptr || payloadBytes == nullptr) return ZELK_RTP_ERR_NULL_OUTPUT;
   if (!IsCodecType(codecType)) return ZELK_RTP_ERR_CODEC;
   if (codecType == IMA_ADPCM && encoderStateBefore == nullptr) return ZELK_RTP_ERR_NULL_STATE;
-  if (frameBytes < FRAME_HEADER_BYTES ||
-      (LoadFrameWord(frame) & FRAME_HEADER_MASK) != FRAME_HEADER_WORD) {
-    return ZELK_RTP_ERR_FRAME;
-  }
-  const size_t words = LoadFrameWord(frame + 1) & 0xFFu;
-  const auto n = static_cast<int32_t>(words) * SamplesPerFrameWord(codecType);
-  if (!IsFrameSampleCount(n) || frameBytes < FRAME_HEADER_BYTES + 2 * words) {
-    return ZELK_RTP_ERR_FRAME;
-  }
+  const int32_t n = FrameSamples(codecType, frame, frameBytes);
+  if (n == 0) return ZELK_RTP_ERR_FRAME;
   if (codecType == IMA_ADPCM && !IsImaStepIndex(LoadImaStepIndex(encoderStateBefore))) {
     return ZELK_RTP_ERR_RECORD;
   }
@@ -251,13 +241,8 @@ uint32_t ZELK_RTP_CALL ZELK_RTP_PayloadToFrame(int32_t codecType, const uint8_t*
   const size_t bytes = FRAME_HEADER_BYTES + 2 * words;
   if (frameCapacity < bytes) return ZELK_RTP_ERR_CAPACITY;
 
-  WriteFrameHeader(frame, words);
-  if (codecType == IMA_ADPCM) {
-    PayloadCodesToFrame(codecType, payload + DVI4_HEADER, payloadBytes - DVI4_HEADER, frame + 2);
-    LoadDvi4Header(payload, decoderState);
-  } else {
-    PayloadCodesToFrame(codecType, payload, payloadBytes, frame + 2);
-  }
+  PayloadFrame(codecType, payload, payloadBytes, words, frame);
+  if (codecType == IMA_ADPCM) LoadDvi4Header(payload, decoderState);
   *frameBytes = bytes;
   return ZELK_RTP_OK;
 }

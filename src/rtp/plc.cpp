@@ -181,52 +181,8 @@ void Synthesize(PlcState& s, int16_t* out, int n) noexcept {
   if (i < n) Generate(s, out + i, n - i);
 }
 
-// Starts a gap: the pitch of what was played, the loop of one period, the
-// offset that the copy carries, and the ramp from the last sample played.
-void StartGap(PlcState& s) noexcept {
-  const auto older = static_cast<size_t>(PLC_HISTORY - s.oldest);
-  std::memcpy(s.source, s.history + s.oldest, older * sizeof(int16_t));
-  std::memcpy(s.source + older, s.history, static_cast<size_t>(s.oldest) * sizeof(int16_t));
-  s.pitch = static_cast<int16_t>(PlcFindPitch(s.source));
-  s.made = 0;
-  s.periods = 1;
-  s.phase = 0;
-  s.prevPeriods = 1;
-  s.prevPhase = 0;
-  s.switchLeft = 0;
-  // The loop starts at source[H - T], whose predecessor in the history is
-  // source[H - T - 1]; the last sample played is source[H - 1].
-  s.startStep = int32_t{s.source[PLC_HISTORY - 1]} - s.source[PLC_HISTORY - 1 - s.pitch];
-  s.aheadNext = PLC_RAMP_LAG + 1;
-  StartRamp(s, s.source[PLC_HISTORY - 1]);
-}
-
-}  // namespace
-
-void PlcReset(PlcState& s) noexcept {
-  std::memset(&s, 0, sizeof s);
-  s.pitch = PLC_PITCH_MAX;
-  s.periods = 1;
-  s.prevPeriods = 1;
-  s.ramp = PLC_RAMP;
-  s.aheadNext = PLC_RAMP_LAG + 1;
-}
-
-bool PlcValid(const PlcState& s) noexcept {
-  if (s.lost < 0 || s.lost > PLC_LOST_CAP) return false;
-  if (s.made < 0 || s.made > PLC_LOST_CAP) return false;
-  if (s.oldest < 0 || s.oldest >= PLC_HISTORY) return false;
-  if (s.ramp < 0 || s.ramp > PLC_RAMP) return false;
-  if (s.aheadNext < 1 || s.aheadNext > PLC_RAMP_LAG + 1) return false;
-  if (s.pitch < PLC_PITCH_MIN || s.pitch > PLC_PITCH_MAX) return false;
-  if (s.periods < 1 || s.periods > PLC_MAX_PERIODS) return false;
-  if (s.prevPeriods < 1 || s.prevPeriods > PLC_MAX_PERIODS) return false;
-  if (s.phase < 0 || s.phase >= s.periods * s.pitch) return false;
-  if (s.prevPhase < 0 || s.prevPhase >= s.prevPeriods * s.pitch) return false;
-  if (s.switchLeft < 0 || s.switchLeft > Overlap(s.pitch)) return false;
-  return s.startStep >= -65535 && s.startStep <= 65535;
-}
-
+// The pitch period of the last 20 ms of PLC_HISTORY samples (oldest first),
+// PLC_PITCH_MIN..PLC_PITCH_MAX.
 int PlcFindPitch(const int16_t* history) noexcept {
   // The window and the longest lag before it, cut to 11 bits so that every
   // sum of products below fits 32 bits: 160 * 2047^2 < 2^31.
@@ -286,6 +242,52 @@ int PlcFindPitch(const int16_t* history) noexcept {
     if (better(corr, e, best)) pitch = lag;
   }
   return pitch;
+}
+
+// Starts a gap: the pitch of what was played, the loop of one period, the
+// offset that the copy carries, and the ramp from the last sample played.
+void StartGap(PlcState& s) noexcept {
+  const auto older = static_cast<size_t>(PLC_HISTORY - s.oldest);
+  std::memcpy(s.source, s.history + s.oldest, older * sizeof(int16_t));
+  std::memcpy(s.source + older, s.history, static_cast<size_t>(s.oldest) * sizeof(int16_t));
+  s.pitch = static_cast<int16_t>(PlcFindPitch(s.source));
+  s.made = 0;
+  s.periods = 1;
+  s.phase = 0;
+  s.prevPeriods = 1;
+  s.prevPhase = 0;
+  s.switchLeft = 0;
+  // The loop starts at source[H - T], whose predecessor in the history is
+  // source[H - T - 1]; the last sample played is source[H - 1].
+  s.startStep = int32_t{s.source[PLC_HISTORY - 1]} - s.source[PLC_HISTORY - 1 - s.pitch];
+  s.aheadNext = PLC_RAMP_LAG + 1;
+  StartRamp(s, s.source[PLC_HISTORY - 1]);
+}
+
+}  // namespace
+
+void PlcReset(PlcState& s) noexcept {
+  std::memset(&s, 0, sizeof s);
+  s.pitch = PLC_PITCH_MAX;
+  s.periods = 1;
+  s.prevPeriods = 1;
+  s.ramp = PLC_RAMP;
+  s.aheadNext = PLC_RAMP_LAG + 1;
+}
+
+bool PlcValid(const PlcState& s) noexcept {
+  if (s.lost < 0 || s.lost > PLC_LOST_CAP) return false;
+  if (s.made < 0 || s.made > PLC_LOST_CAP) return false;
+  if (s.oldest < 0 || s.oldest >= PLC_HISTORY) return false;
+  if (s.ramp < 0 || s.ramp > PLC_RAMP) return false;
+  if (s.aheadNext < 1 || s.aheadNext > PLC_RAMP_LAG + 1) return false;
+  if (s.pitch < PLC_PITCH_MIN || s.pitch > PLC_PITCH_MAX) return false;
+  if (s.periods < 1 || s.periods > PLC_MAX_PERIODS) return false;
+  if (s.prevPeriods < 1 || s.prevPeriods > PLC_MAX_PERIODS) return false;
+  if (s.phase < 0 || s.phase >= s.periods * s.pitch) return false;
+  if (s.prevPhase < 0 || s.prevPhase >= s.prevPeriods * s.pitch) return false;
+  if (s.switchLeft < 0 || s.switchLeft > Overlap(s.pitch)) return false;
+  return s.startStep >= -65535 && s.startStep <= 65535;
 }
 
 void PlcRecent(const PlcState& s, int back, int n, int16_t* out) noexcept {

@@ -78,10 +78,6 @@ void PlcReset(PlcState& s) noexcept;
 // that no index taken from the record can leave its array.
 bool PlcValid(const PlcState& s) noexcept;
 
-// The pitch period of the last 20 ms of PLC_HISTORY samples (oldest first),
-// PLC_PITCH_MIN..PLC_PITCH_MAX.
-int PlcFindPitch(const int16_t* history) noexcept;
-
 // Plays n samples in place of lost ones, n >= 1, and remembers them.
 void PlcConceal(PlcState& s, int16_t* out, int n) noexcept;
 

@@ -26,20 +26,9 @@ ReceiverRecord* Record(void* receiver) noexcept {
   return r;
 }
 
-// The samples that a frame of at least frameBytes readable bytes carries for
-// the codec, or 0 when it is not one of the codec's frames.
-int FrameSamples(int codec, const uint16_t* frame, size_t frameBytes) noexcept {
-  if (frameBytes < FRAME_HEADER_BYTES) return 0;
-  if ((LoadFrameWord(frame) & FRAME_HEADER_MASK) != FRAME_HEADER_WORD) return 0;
-  const size_t words = LoadFrameWord(frame + 1) & 0xFFu;
-  if (frameBytes < FRAME_HEADER_BYTES + 2 * words) return 0;
-  const int32_t n = static_cast<int32_t>(words) * SamplesPerFrameWord(codec);
-  return IsFrameSampleCount(n) ? n : 0;
-}
-
-// The last 80 samples played before the current gap.
+// The last IMA_LEVEL_SAMPLES played before the current gap.
 const int16_t* BeforeGap(const ReceiverRecord& r) noexcept {
-  return r.plc.source + (PLC_HISTORY - ZELK_VOICE_MIN_SAMPLES);
+  return r.plc.source + (PLC_HISTORY - IMA_LEVEL_SAMPLES);
 }
 
 }  // namespace

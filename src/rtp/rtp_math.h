@@ -25,21 +25,4 @@ constexpr int32_t MixQ15(int32_t a, int32_t b, int32_t w) noexcept {
   return (a * (32768 - w) + b * w + 16384) >> 15;
 }
 
-// floor(sqrt(v)) for v >= 0, bit by bit.
-constexpr uint32_t Sqrt64(uint64_t v) noexcept {
-  uint64_t root = 0;
-  uint64_t bit = uint64_t{1} << 62;
-  while (bit > v) bit >>= 2;
-  while (bit != 0) {
-    if (v >= root + bit) {
-      v -= root + bit;
-      root = (root >> 1) + bit;
-    } else {
-      root >>= 1;
-    }
-    bit >>= 2;
-  }
-  return static_cast<uint32_t>(root);
-}
-
 }  // namespace zelk::rtp
