@@ -17,11 +17,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "raw_recording.h"
 #include "zelk_voice_engine.h"
 
 namespace {
@@ -29,18 +28,6 @@ namespace {
 constexpr int FRAME = 160;
 constexpr double LOWEST_DB = -12.0;
 constexpr double STEP_DB = 0.1;
-
-std::vector<int16_t> ReadRaw(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
-                                std::istreambuf_iterator<char>()};
-  std::vector<int16_t> samples(bytes.size() / 2);
-  for (size_t i = 0; i < samples.size(); ++i) {
-    samples[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) |
-                                      static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
-  }
-  return samples;
-}
 
 int Peak(const std::vector<int16_t>& x) {
   int peak = 0;
@@ -99,7 +86,7 @@ int main(int argc, char** argv) {
   double lowest = 1.0;
   std::printf("%-28s %8s %12s %10s\n", "recording", "seconds", "first wrap", "wraps at 0");
   for (int f = 1; f < argc; ++f) {
-    const std::vector<int16_t> x = ReadRaw(argv[f]);
+    const std::vector<int16_t> x = zelk::testing::ReadRawRecording(argv[f]);
     const int peak = Peak(x);
     if (peak == 0) continue;
     double first = 1.0;

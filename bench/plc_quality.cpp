@@ -9,8 +9,9 @@
 // spandsp's plc_fillin in the same run, and the recovery of the two ADPCM
 // codecs after a single lost frame.
 //
-//   plc_quality            all of it
-//   plc_quality --quick    fewer timing rounds
+//   plc_quality              all of it
+//   plc_quality --quick      fewer timing rounds
+//   plc_quality --quick X    the figures alone, no timing (any second argument)
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "concealment_measures.h"
+#include "frame_bytes.h"
 #include "loss_models.h"
 #include "plc_peer.h"
 #include "speech_corpus.h"
@@ -56,7 +58,7 @@ Stream Encode(const std::vector<int16_t>& pcm, int codec) {
   for (size_t f = 0; f < count; ++f) {
     uint16_t frame[ZELK_VOICE_MAX_FRAME_WORDS];
     ZELK_VOICE_EncodeFrame(&enc, &s.original[f * FRAME], frame, FRAME, codec);
-    s.frames.emplace_back(frame, frame + 2 + (frame[1] & 0xFF));
+    s.frames.emplace_back(frame, frame + 2 + (zelk::testing::LoadWireWord(&frame[1]) & 0xFF));
     int16_t n = 0;
     ZELK_VOICE_DecodeFrame(&dec, frame, &s.reference[f * FRAME], codec, &n);
   }
@@ -65,17 +67,9 @@ Stream Encode(const std::vector<int16_t>& pcm, int codec) {
 
 using LossMask = std::vector<bool>;  // true: the frame is lost
 
-LossMask RandomLoss(size_t frames, double rate, uint32_t seed) {
-  zelk::quality::RandomLoss model(rate, seed);
-  LossMask m(frames);
-  for (size_t f = 0; f < frames; ++f) m[f] = model.Next();
-  return m;
-}
-
-// A two-state (Gilbert) model: losses come in bursts of mean length
-// meanBurst, and the stationary loss rate is rate.
-LossMask BurstyLoss(size_t frames, double rate, double meanBurst, uint32_t seed) {
-  zelk::quality::GilbertLoss model(rate, meanBurst, seed);
+// The first `frames` decisions of a loss model.
+template <class Model>
+LossMask Mask(size_t frames, Model model) {
   LossMask m(frames);
   for (size_t f = 0; f < frames; ++f) m[f] = model.Next();
   return m;
@@ -91,8 +85,10 @@ constexpr Condition CONDITIONS[] = {
     {"5% random", 0.05, 0}, {"10% bursty (mean 3)", 0.10, 3}, {"20% random", 0.20, 0}};
 
 LossMask MakeLoss(const Condition& c, size_t frames, uint32_t seed) {
-  return c.meanBurst > 0 ? BurstyLoss(frames, c.rate, c.meanBurst, seed)
-                         : RandomLoss(frames, c.rate, seed);
+  // Bursty: a two-state (Gilbert) model, bursts of mean length meanBurst at
+  // the stationary loss rate `rate`.
+  return c.meanBurst > 0 ? Mask(frames, zelk::quality::GilbertLoss(c.rate, c.meanBurst, seed))
+                         : Mask(frames, zelk::quality::RandomLoss(c.rate, seed));
 }
 
 // --- the three receivers ----------------------------------------------------
@@ -223,17 +219,13 @@ struct RecoveryFigures {
   RecoveryFigures() : windows(WINDOWS) {}
 };
 
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 double Percentile(std::vector<double> v, int p) {
   if (v.empty()) return 0;
   std::sort(v.begin(), v.end());
   return v[std::min(v.size() - 1, v.size() * static_cast<size_t>(p) / 100)];
 }
+
+double Median(std::vector<double> v) { return Percentile(std::move(v), 50); }
 
 // The error of out (the second after the lost frame) against the loss-free
 // decode, as % of the recording's RMS.

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "raw_recording.h"
+
 namespace zelk::bench {
 
 struct Recording {
@@ -35,19 +37,6 @@ inline constexpr const char* POCKETSPHINX_SPEECH[] = {
     "cards/003.wav",
     "cards/004.wav",
     "cards/005.wav"};
-
-// 16-bit little-endian mono samples of a headerless file.
-inline std::vector<int16_t> ReadRaw(const std::string& path) {
-  std::vector<int16_t> pcm;
-  if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    uint8_t b[2];
-    while (std::fread(b, 1, 2, f) == 2) {
-      pcm.push_back(static_cast<int16_t>(b[0] | (b[1] << 8)));
-    }
-    std::fclose(f);
-  }
-  return pcm;
-}
 
 // A sound file read by libsndfile, mixed to mono and resampled to 8 kHz.
 inline std::vector<int16_t> ReadResampled(const std::string& path) {
@@ -82,7 +71,7 @@ inline std::vector<int16_t> ReadResampled(const std::string& path) {
 inline std::vector<Recording> LoadSpeech() {
   std::vector<Recording> all;
   for (const char* name : CODEC2_SPEECH) {
-    auto pcm = ReadRaw(std::string(CODEC2_RAW_DIR) + name + ".raw");
+    auto pcm = zelk::testing::ReadRawRecording(std::string(CODEC2_RAW_DIR) + name + ".raw");
     if (!pcm.empty()) all.push_back({name, std::move(pcm)});
   }
   for (const char* name : POCKETSPHINX_SPEECH) {

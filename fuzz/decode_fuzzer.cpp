@@ -34,25 +34,13 @@ uint32_t ExpectedStatus(NullArg null, const std::vector<uint16_t>& frame, int32_
   if (null == NullArg::kState) return VOICE_ERR_NULL_STATE;
   if (null == NullArg::kFrame) return VOICE_ERR_NULL_INPUT;
   if (null == NullArg::kPcm || null == NullArg::kCount) return VOICE_ERR_NULL_OUTPUT;
-  if ((FrameWordValue(&frame[0]) & 0x0300) != 0x0100) return VOICE_ERR_DEC_HEADER;
-  const int lengthByte = FrameWordValue(&frame[1]) & 0xFF;
+  if ((LoadWireWord(&frame[0]) & 0x0300) != 0x0100) return VOICE_ERR_DEC_HEADER;
+  const int lengthByte = LoadWireWord(&frame[1]) & 0xFF;
   if (lengthByte == 0) return VOICE_ERR_DEC_LENGTH;
   if (!CodecTypeValid(rawType)) return VOICE_ERR_DEC_TYPE;
   const int n = lengthByte * SamplesPerPayloadWord(static_cast<int16_t>(rawType));
   if (!FrameSampleCountValid(n)) return VOICE_ERR_DEC_LENGTH;
   return VOICE_OK;
-}
-
-// The frame exactly as long as its length byte says, so that any read past
-// 2 + L words leaves the allocation.
-std::vector<uint16_t> ReadFrame(ByteReader& in) {
-  uint16_t head[2];
-  in.Bytes(head, sizeof(head));
-  std::vector<uint16_t> frame(2 + (FrameWordValue(&head[1]) & 0xFF));
-  frame[0] = head[0];
-  frame[1] = head[1];
-  in.Bytes(frame.data() + 2, (frame.size() - 2) * sizeof(uint16_t));
-  return frame;
 }
 
 void DecodeOnce(StateBuffer& state, const std::vector<uint16_t>& frame, int32_t rawType,
@@ -78,7 +66,7 @@ void DecodeOnce(StateBuffer& state, const std::vector<uint16_t>& frame, int32_t 
   }
 
   const int t = static_cast<int16_t>(rawType);
-  const int n = (FrameWordValue(&frame[1]) & 0xFF) * SamplesPerPayloadWord(t);
+  const int n = (LoadWireWord(&frame[1]) & 0xFF) * SamplesPerPayloadWord(t);
   FUZZ_CHECK(count == n);
   for (size_t i = static_cast<size_t>(n); i < pcm.size(); ++i) FUZZ_CHECK(pcm[i] == PCM_SENTINEL);
   CheckStateOwnership(before, state, t);

@@ -65,8 +65,8 @@ void EncodeOnce(StateBuffer& state, const std::vector<int16_t>& pcm, int32_t raw
   const int t = static_cast<int16_t>(rawType);
   const int n = static_cast<int16_t>(rawCount);
   const size_t payloadWords = static_cast<size_t>(n / SamplesPerPayloadWord(t));
-  FUZZ_CHECK(FrameWordValue(&frame[0]) == 0x0100);
-  FUZZ_CHECK(FrameWordValue(&frame[1]) == payloadWords);
+  FUZZ_CHECK(LoadWireWord(&frame[0]) == 0x0100);
+  FUZZ_CHECK(LoadWireWord(&frame[1]) == payloadWords);
   for (size_t i = 2 + payloadWords; i < frame.size(); ++i) FUZZ_CHECK(frame[i] == FRAME_SENTINEL);
   CheckStateOwnership(before, state, t);
 

@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int64_t t = 0;
   uint64_t n = 0;
   while (!in.Empty()) {
-    const size_t len = in.Byte() | static_cast<size_t>(in.Byte()) << 8;
+    const size_t len = in.Word16();
     t += int64_t{in.Byte()} * 1'000'000;
     std::vector<uint8_t> frame(len);
     in.Bytes(frame.data(), frame.size());

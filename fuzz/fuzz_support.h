@@ -8,7 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <vector>
 
+#include "frame_bytes.h"
 #include "zelk_voice_engine.h"
 
 #define FUZZ_CHECK(cond)                                                            \
@@ -30,6 +33,12 @@ class ByteReader {
   bool Empty() const { return pos_ >= size_; }
 
   uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+
+  // Little-endian, the first byte the low one.
+  uint16_t Word16() {
+    const uint8_t low = Byte();
+    return static_cast<uint16_t>(low | Byte() << 8);
+  }
 
   uint32_t Word32() {
     uint32_t v = 0;
@@ -94,11 +103,25 @@ constexpr int SamplesPerPayloadWord(int codecType) {
 
 constexpr bool FrameSampleCountValid(int n) { return n >= 80 && n <= 480 && n % 80 == 0; }
 
-// The value of a frame word, whose first byte is the low one on every host.
-inline uint16_t FrameWordValue(const uint16_t* word) {
-  unsigned char b[2];
-  std::memcpy(b, word, 2);
-  return static_cast<uint16_t>(b[0] | b[1] << 8);
+using zelk::testing::LoadWireWord;
+
+// The frame exactly as long as its length byte says, so that any read past
+// 2 + L words leaves the allocation.
+inline std::vector<uint16_t> ReadFrame(ByteReader& in) {
+  uint16_t head[2];
+  in.Bytes(head, sizeof(head));
+  std::vector<uint16_t> frame(2 + (LoadWireWord(&head[1]) & 0xFF));
+  frame[0] = head[0];
+  frame[1] = head[1];
+  in.Bytes(frame.data() + 2, (frame.size() - 2) * sizeof(uint16_t));
+  return frame;
+}
+
+inline bool OneOf(uint32_t status, std::initializer_list<uint32_t> allowed) {
+  for (uint32_t a : allowed) {
+    if (status == a) return true;
+  }
+  return false;
 }
 
 // A reset must not remember what the block held: two blocks with different

@@ -109,21 +109,9 @@ Result Checked(Receiver& r, size_t capacity, bool reports, size_t told, Call&& c
   return {status, pcm};
 }
 
-bool OneOf(uint32_t status, std::initializer_list<uint32_t> allowed) {
-  for (uint32_t a : allowed) {
-    if (status == a) return true;
-  }
-  return false;
-}
-
 void ReceiveFrameOp(ByteReader& in, Receiver& r, Model& m, uint8_t op, int nul) {
-  // The frame's words are little-endian bytes on every host.
-  uint8_t head[4];
-  in.Bytes(head, sizeof head);
-  const unsigned header = head[0] | head[1] << 8, lengthByte = head[2];
-  std::vector<uint16_t> frame(2 + lengthByte);
-  std::memcpy(frame.data(), head, sizeof head);
-  in.Bytes(frame.data() + 2, (frame.size() - 2) * 2);
+  const std::vector<uint16_t> frame = ReadFrame(in);
+  const unsigned header = LoadWireWord(&frame[0]), lengthByte = LoadWireWord(&frame[1]) & 0xFF;
   const int n = static_cast<int>(lengthByte) * SamplesPerPayloadWord(m.codec);
   const bool frameOk = (header & 0x0300) == 0x0100 && FrameSampleCountValid(n);
   const size_t capacity = Capacity(in, (op >> 2) & 3, frameOk ? static_cast<size_t>(n) : 160);
@@ -169,7 +157,7 @@ void ReceiveFrameOp(ByteReader& in, Receiver& r, Model& m, uint8_t op, int nul) 
 }
 
 void ReceivePayloadOp(ByteReader& in, Receiver& r, Model& m, uint8_t op, int nul) {
-  const size_t bytes = static_cast<size_t>(in.Byte() | in.Byte() << 8) % 600;
+  const size_t bytes = size_t{in.Word16()} % 600;
   std::vector<uint8_t> payload(bytes + 1);  // never empty, so never a null pointer
   in.Bytes(payload.data(), bytes);
   const size_t capacity = Capacity(in, (op >> 2) & 3, 480);
@@ -209,7 +197,7 @@ void ReceivePayloadOp(ByteReader& in, Receiver& r, Model& m, uint8_t op, int nul
 }
 
 void ConcealOp(ByteReader& in, Receiver& r, Model& m, uint8_t op, int nul) {
-  const auto count = static_cast<int16_t>(in.Byte() | in.Byte() << 8);
+  const auto count = static_cast<int16_t>(in.Word16());
   const size_t told = count > 0 ? static_cast<size_t>(count) : 1;
   const size_t capacity = Capacity(in, (op >> 2) & 3, told);
   const Result res =
@@ -260,7 +248,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Model m;
   m.codec = (flags & 3) + 1;
   m.blockSize = ZELK_RTP_RECEIVER_SIZE;
-  if (flags & 8) m.blockSize = static_cast<size_t>(in.Byte() | in.Byte() << 8);
+  if (flags & 8) m.blockSize = in.Word16();
   m.overwritten = false;
   ZELK_VOICE_DecReset(&m.shadow, m.codec);
 
@@ -269,7 +257,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(ZELK_RTP_ReceiverReset(r.bytes, ZELK_RTP_RECEIVER_SIZE, m.codec) == ZELK_RTP_OK);
   FUZZ_CHECK(GuardIntact(r));
   if (flags & 4) {
-    const size_t at = (in.Byte() | in.Byte() << 8) % ZELK_RTP_RECEIVER_SIZE;
+    const size_t at = in.Word16() % ZELK_RTP_RECEIVER_SIZE;
     const size_t len = in.Byte();
     for (size_t i = 0; i < len && at + i < ZELK_RTP_RECEIVER_SIZE; ++i) r.bytes[at + i] = in.Byte();
     m.overwritten = true;

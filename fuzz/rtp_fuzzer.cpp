@@ -21,7 +21,6 @@
 // -> block -> record, encode -> decode in step; a DVI4 payload decodes the
 // same from any state).
 #include <cstring>
-#include <set>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -57,7 +56,7 @@ uint16_t* At(std::vector<uint16_t>& v) { return v.empty() ? &spareWord : v.data(
 bool Valid(int32_t codec) { return codec >= G711_ALAW && codec <= ADPCM_2BIT; }
 
 void CheckStatus(uint32_t status, std::initializer_list<uint32_t> allowed) {
-  FUZZ_CHECK(status == ZELK_RTP_OK || std::set<uint32_t>(allowed).count(status) == 1);
+  FUZZ_CHECK(status == ZELK_RTP_OK || OneOf(status, allowed));
 }
 
 // A state after a good call: only the codec's own bytes may differ.
@@ -190,9 +189,9 @@ void FrameToPayload(Args& a) {
   StateBuffer loaded = a.state;
   FUZZ_CHECK(ZELK_RTP_PayloadToFrame(a.codec, At(payload), payload.size(), loaded.bytes, At(back),
                                      back.size() * 2, &backBytes) == ZELK_RTP_OK);
-  const size_t words = FrameWordValue(&frame[1]) & 0xFFu;
-  FUZZ_CHECK(backBytes == 4 + 2 * words && FrameWordValue(&back[0]) == 0x0100 &&
-             FrameWordValue(&back[1]) == words);
+  const size_t words = LoadWireWord(&frame[1]) & 0xFFu;
+  FUZZ_CHECK(backBytes == 4 + 2 * words && LoadWireWord(&back[0]) == 0x0100 &&
+             LoadWireWord(&back[1]) == words);
   FUZZ_CHECK(std::memcmp(At(back) + 2, At(frame) + 2, 2 * words) == 0);
   if (a.codec == IMA_ADPCM) FUZZ_CHECK(std::memcmp(loaded.bytes, a.state.bytes, 3) == 0);
 }
@@ -313,8 +312,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   a.codec = (codecByte & 0x7F) % 6;
   if (flags & 8) a.codec = static_cast<int32_t>(in.Word32());
   a.null = (flags & 16) ? 1 + ((flags >> 5) & 3) : 0;
-  a.count = static_cast<uint16_t>(in.Byte() | in.Byte() << 8);
-  a.capacity = static_cast<uint16_t>((in.Byte() | in.Byte() << 8) % 1024);
+  a.count = in.Word16();
+  a.capacity = static_cast<uint16_t>(in.Word16() % 1024);
   std::memset(a.state.bytes, 0xC3, sizeof(a.state.bytes));
   in.Bytes(a.state.bytes, STATE_BLOCK_BYTES);
   if ((codecByte & 0x80) && Valid(a.codec)) ZELK_VOICE_EncReset(a.state.bytes, a.codec);

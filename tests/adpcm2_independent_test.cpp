@@ -25,6 +25,7 @@
 #include "adpcm2_independent_reference.h"
 #include "codec/adpcm2/adpcm2.h"
 #include "long_test_stride.h"
+#include "raw_recording.h"
 #include "test_signals.h"
 #include "zelk_voice_engine.h"
 
@@ -421,20 +422,6 @@ std::string SpeechDir() {
   return dir != nullptr ? dir : "/usr/share/codec2/raw";
 }
 
-// A raw recording: 16-bit little-endian samples, whatever the host's order.
-// Empty when the file cannot be read.
-std::vector<int16_t> ReadRaw(const std::string& path) {
-  std::vector<int16_t> pcm;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return pcm;
-  unsigned char pair[2];
-  while (std::fread(pair, 1, 2, f) == 2) {
-    pcm.push_back(static_cast<int16_t>(static_cast<uint16_t>(pair[0] | (pair[1] << 8))));
-  }
-  std::fclose(f);
-  return pcm;
-}
-
 // The recording eight times louder, saturated: clipped speech.
 std::vector<int16_t> Louder(const std::vector<int16_t>& pcm) {
   std::vector<int16_t> out(pcm.size());
@@ -447,7 +434,7 @@ std::vector<int16_t> Louder(const std::vector<int16_t>& pcm) {
 std::vector<std::vector<int16_t>> LoadVoices() {
   std::vector<std::vector<int16_t>> voices;
   for (const char* name : VOICES) {
-    std::vector<int16_t> pcm = ReadRaw(SpeechDir() + "/" + name + ".raw");
+    std::vector<int16_t> pcm = zelk::testing::ReadRawRecording(SpeechDir() + "/" + name + ".raw");
     if (pcm.empty()) continue;
     pcm.resize(Scaled(pcm.size(), 480));
     voices.push_back(std::move(pcm));

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "frame_bytes.h"
+#include "raw_recording.h"
 #include "rtp_test_support.h"
 
 namespace {
@@ -41,14 +42,7 @@ struct alignas(8) RxBlock {
 };
 
 std::vector<int16_t> ReadRecording(const char* name) {
-  std::vector<int16_t> samples;
-  const std::string path = std::string("/usr/share/codec2/raw/") + name + ".raw";
-  if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    uint8_t b[2];
-    while (std::fread(b, 1, 2, f) == 2) samples.push_back(static_cast<int16_t>(b[0] | b[1] << 8));
-    std::fclose(f);
-  }
-  return samples;
+  return zelk::testing::ReadRawRecording(std::string("/usr/share/codec2/raw/") + name + ".raw");
 }
 
 // Several voices, male and female, clean and over the air: about 25 s.
