@@ -87,7 +87,6 @@ struct Session {
       p.seq = seqs.Unwrap(rtp.seq);
       p.ts = stamps.Unwrap(rtp.timestamp);
       p.arrivalNs = t;
-      p.marker = rtp.marker;
       p.kind = rtp.payloadType == 13 ? PayloadKind::COMFORT_NOISE : PayloadKind::PCMU;
       p.samples = static_cast<long>(rtp.payload.size());
       p.payload.assign(rtp.payload.begin(), rtp.payload.end());

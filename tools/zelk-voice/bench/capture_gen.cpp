@@ -107,7 +107,6 @@ int main(int argc, char** argv) {
     events.push({c.start, i, 0});
   };
   startCall(started++);
-  const Buffer none;
   while (!events.empty()) {
     const Event e = events.top();
     events.pop();

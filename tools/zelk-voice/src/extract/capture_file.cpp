@@ -76,7 +76,6 @@ CaptureFile::Next CaptureFile::Read(CapturedPacket& p) {
   ++count_;
   p.number = count_;
   p.timeNs = int64_t{header->ts.tv_sec} * 1'000'000'000 + int64_t{header->ts.tv_usec};
-  p.wireLength = header->len;
   p.data = Bytes(data, header->caplen);
   return Next::PACKET;
 }

@@ -13,8 +13,7 @@ namespace zv::extract {
 struct CapturedPacket {
   uint64_t number = 0;  // 1-based, as tshark and Wireshark count
   int64_t timeNs = 0;   // capture time, nanoseconds since the epoch
-  uint32_t wireLength = 0;
-  Bytes data;  // the captured bytes (may be shorter than on the wire: snapshot length)
+  Bytes data;           // the captured bytes (may be shorter than on the wire: snapshot length)
 };
 
 class CaptureFile {

@@ -54,7 +54,6 @@ struct Extractor::Stream final : PlayoutSink {
   int fileIndex = 0;
   uint64_t firstPacket = 0;
   RtpStreamStats stats;
-  SequenceUnwrapper seqs;
   TimestampUnwrapper stamps;
   Playout playout{*this};
   std::map<int, PayloadType> types;  // resolved payload types
@@ -102,19 +101,10 @@ void Extractor::Note(bool error, const std::string& kind, const std::string& mes
   }
 }
 
-std::vector<std::string> Extractor::Errors() const {
+std::vector<std::string> Extractor::Messages(bool errors) const {
   std::vector<std::string> out;
   for (const Problem& p : problems_) {
-    if (!p.error) continue;
-    out.push_back(p.more ? fmt::format("{} (and {} more like it)", p.first, p.more) : p.first);
-  }
-  return out;
-}
-
-std::vector<std::string> Extractor::Warnings() const {
-  std::vector<std::string> out;
-  for (const Problem& p : problems_) {
-    if (p.error) continue;
+    if (p.error != errors) continue;
     out.push_back(p.more ? fmt::format("{} (and {} more like it)", p.first, p.more) : p.first);
   }
   return out;
@@ -218,7 +208,7 @@ void Extractor::Udp(const IpPacket& ip, const UdpDatagram& udp, const CapturedPa
   if (!ParseRtp(udp.payload, rtp)) return;
   const StreamKey key{{ip.src, udp.srcPort}, {ip.dst, udp.dstPort}, rtp.ssrc};
   if (const auto it = streams_.find(key); it != streams_.end()) {
-    Feed(*it->second, p.number, p.timeNs, udp.cut, udp.payload);
+    Feed(*it->second, p.number, p.timeNs, udp.cut, rtp);
     return;
   }
   const SdpMedia* toMedia = sdp_.Find(key.dst);
@@ -227,12 +217,15 @@ void Extractor::Udp(const IpPacket& ip, const UdpDatagram& udp, const CapturedPa
       StaticPayloadType(rtp.payloadType).kind == PayloadKind::NOT_AUDIO) {
     return;  // video and other media
   }
-  const HeldPacket held{p.number, p.timeNs, udp.cut,
-                        std::vector<uint8_t>(udp.payload.begin(), udp.payload.end())};
+  HeldPacket held{p.number, p.timeNs, udp.cut,
+                  std::vector<uint8_t>(udp.payload.begin(), udp.payload.end())};
   std::vector<HeldPacket> confirmed;
-  if (!detector_.Offer(key, rtp, held, toMedia || fromMedia, confirmed)) return;
+  if (!detector_.Offer(key, rtp, std::move(held), toMedia || fromMedia, confirmed)) return;
   Stream& s = NewStream(key, confirmed.front());
-  for (const HeldPacket& h : confirmed) Feed(s, h.number, h.timeNs, h.cut, h.udpPayload);
+  for (const HeldPacket& h : confirmed) {
+    RtpHeader kept;  // parsed once already when it was offered
+    if (ParseRtp(h.udpPayload, kept)) Feed(s, h.number, h.timeNs, h.cut, kept);
+  }
 }
 
 Extractor::Stream& Extractor::NewStream(const StreamKey& key, const HeldPacket& first) {
@@ -273,56 +266,53 @@ PayloadType Extractor::Resolve(Stream& s, int pt) {
   return t;
 }
 
-void Extractor::Feed(Stream& s, uint64_t number, int64_t timeNs, bool cut, Bytes udpPayload) {
-  RtpHeader rtp;
-  if (!ParseRtp(udpPayload, rtp)) return;
+void Extractor::Feed(Stream& s, uint64_t number, int64_t timeNs, bool cut, const RtpHeader& rtp) {
   s.lastSeenNs = timeNs;
   const PayloadType t = Resolve(s, rtp.payloadType);
-  s.stats.Add(timeNs, rtp, t.clockRate);
+  const int64_t seq = s.stats.Add(timeNs, rtp, t.clockRate);
   if (s.firstLabel.empty()) {
     s.firstLabel = t.kind == PayloadKind::UNKNOWN ? fmt::format("PT {}", rtp.payloadType) : t.name;
   }
-  const std::string where = Where(fileIndex_, number);
+  // Only the messages below name the packet.
+  const auto where = [&] { return Where(fileIndex_, number); };
   switch (t.kind) {
     case PayloadKind::UNKNOWN:
       Note(true, fmt::format("unknown-{}-{}", s.index, rtp.payloadType),
            fmt::format("{}: {}: payload type {} has no codec: no SDP a=rtpmap maps it "
                        "(name one with --pt {}=CODEC)",
-                       where, Describe(s), rtp.payloadType, rtp.payloadType));
+                       where(), Describe(s), rtp.payloadType, rtp.payloadType));
       break;
     case PayloadKind::UNSUPPORTED:
       Note(true, fmt::format("unsupported-{}-{}", s.index, rtp.payloadType),
            fmt::format("{}: {}: payload type {} is {}, which zelk-voice does not decode "
                        "(it decodes PCMU, PCMA, DVI4/8000 and {}/8000)",
-                       where, Describe(s), rtp.payloadType, t.name, ZELK_RTP_ADPCM2_ENCODING_NAME));
+                       where(), Describe(s), rtp.payloadType, t.name,
+                       ZELK_RTP_ADPCM2_ENCODING_NAME));
       break;
     default:
       break;
   }
   PlayoutPacket pp;
-  pp.seq = s.seqs.Unwrap(rtp.seq);
+  pp.seq = seq;
   pp.ts = s.stamps.Unwrap(rtp.timestamp);
   pp.arrivalNs = timeNs;
   pp.number = number;
   pp.fileIndex = fileIndex_;
-  pp.marker = rtp.marker;
-  pp.cut = cut;
   pp.kind = t.kind;
-  pp.payloadType = rtp.payloadType;
   if (IsSpeech(t.kind)) {
     if (s.codec == PayloadKind::UNKNOWN) s.codec = t.kind;
     if (cut) {
       Note(false, fmt::format("cut-{}", s.index),
            fmt::format("{}: {}: packet captured shorter than it was sent (snapshot length); its "
                        "time is concealed",
-                       where, Describe(s)));
+                       where(), Describe(s)));
     } else {
       pp.samples = StreamDecoder::PayloadSamples(t.kind, rtp.payload.size());
       if (pp.samples < 0) {
         Note(true, fmt::format("size-{}", s.index),
              fmt::format("{}: {}: a {} payload of {} bytes does not fit the codec; its time is "
                          "concealed",
-                         where, Describe(s), t.name, rtp.payload.size()));
+                         where(), Describe(s), t.name, rtp.payload.size()));
         pp.samples = 0;
       } else {
         pp.payload.assign(rtp.payload.begin(), rtp.payload.end());

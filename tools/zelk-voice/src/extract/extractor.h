@@ -102,8 +102,10 @@ class Extractor {
   void Finish();
 
   const StreamReports& Reports() const { return reports_; }
-  std::vector<std::string> Errors() const;    // each "FILE: packet N: ..."; exit 1
-  std::vector<std::string> Warnings() const;  // worth knowing, not failures
+  // Each "FILE: packet N: ..."; exit 1.
+  std::vector<std::string> Errors() const { return Messages(true); }
+  // Worth knowing, not failures.
+  std::vector<std::string> Warnings() const { return Messages(false); }
 
  private:
   struct Stream;
@@ -119,7 +121,7 @@ class Extractor {
   void Sip(const SipMessage& m, int64_t nowNs);
   void Housekeeping(int64_t nowNs);
   Stream& NewStream(const StreamKey& key, const HeldPacket& first);
-  void Feed(Stream& s, uint64_t number, int64_t timeNs, bool cut, Bytes udpPayload);
+  void Feed(Stream& s, uint64_t number, int64_t timeNs, bool cut, const RtpHeader& rtp);
   void Close(std::map<StreamKey, std::unique_ptr<Stream>>::iterator it);
   void OpenOutput(Stream& s, PayloadKind kind);
   void WriteMixes();
@@ -128,6 +130,7 @@ class Extractor {
   void TakeFragmentDrops();
   // Records a problem under `kind`; later ones of the same kind only count.
   void Note(bool error, const std::string& kind, const std::string& message);
+  std::vector<std::string> Messages(bool errors) const;
   std::string Where(int fileIndex, uint64_t packet) const;
   std::string Describe(const Stream& s) const;
 

@@ -87,11 +87,7 @@ IpParse ParseIpv6(Bytes b, IpPacket& out) {
   out.payload = b.subspan(40, end - 40);
   // Extension headers up to the fragment header; what follows a fragment
   // header is only readable once the datagram is whole.
-  while (out.protocol != IPV6_FRAGMENT) {
-    const uint8_t before = out.protocol;
-    if (!SkipIpv6Extensions(out.protocol, out.payload)) return IpParse::MALFORMED;
-    if (out.protocol == before) break;  // reached the upper layer
-  }
+  if (!SkipIpv6Extensions(out.protocol, out.payload)) return IpParse::MALFORMED;
   if (out.protocol == IPV6_FRAGMENT) {
     if (out.payload.size() < 8) return IpParse::MALFORMED;
     const uint8_t* f = out.payload.data();
@@ -116,31 +112,6 @@ bool LinkTypeSupported(int t) {
   return t == LINK_NULL || t == LINK_ETHERNET || t == LINK_RAW || t == LINK_RAW_OPENBSD ||
          t == LINK_RAW_FILE || t == LINK_LOOP || t == LINK_LINUX_SLL || t == LINK_IPV4 ||
          t == LINK_IPV6 || t == LINK_LINUX_SLL2;
-}
-
-std::string LinkTypeName(int t) {
-  switch (t) {
-    case LINK_NULL:
-      return "BSD loopback";
-    case LINK_ETHERNET:
-      return "Ethernet";
-    case LINK_RAW:
-    case LINK_RAW_OPENBSD:
-    case LINK_RAW_FILE:
-      return "raw IP";
-    case LINK_LOOP:
-      return "OpenBSD loopback";
-    case LINK_LINUX_SLL:
-      return "Linux cooked";
-    case LINK_LINUX_SLL2:
-      return "Linux cooked v2";
-    case LINK_IPV4:
-      return "raw IPv4";
-    case LINK_IPV6:
-      return "raw IPv6";
-    default:
-      return fmt::format("link type {}", t);
-  }
 }
 
 IpAddress Ipv4Address(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {

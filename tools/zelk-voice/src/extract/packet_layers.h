@@ -25,7 +25,6 @@ inline constexpr int LINK_IPV6 = 229;
 inline constexpr int LINK_LINUX_SLL2 = 276;
 
 bool LinkTypeSupported(int linkType);
-std::string LinkTypeName(int linkType);
 
 struct IpAddress {
   uint8_t family = 0;               // 4 or 6
@@ -81,7 +80,6 @@ struct UdpDatagram {
 bool ParseUdp(Bytes ipPayload, UdpDatagram& out);
 
 inline constexpr uint8_t TCP_FIN = 0x01;
-inline constexpr uint8_t TCP_SYN = 0x02;
 inline constexpr uint8_t TCP_RST = 0x04;
 
 struct TcpSegment {

@@ -40,10 +40,7 @@ struct PlayoutPacket {
   int64_t arrivalNs = 0;
   uint64_t number = 0;  // packet number in its capture file
   int fileIndex = 0;
-  bool marker = false;
-  bool cut = false;  // captured shorter than sent: the payload is incomplete
   PayloadKind kind = PayloadKind::UNKNOWN;
-  uint8_t payloadType = 0;
   long samples = 0;  // samples the payload carries (0 for non-speech)
   std::vector<uint8_t> payload;
 };

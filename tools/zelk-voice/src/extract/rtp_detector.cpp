@@ -27,7 +27,7 @@ void RtpDetector::Forget(std::map<StreamKey, Trial>::iterator it) {
   flows_.erase(it);
 }
 
-bool RtpDetector::Offer(const StreamKey& key, const RtpHeader& rtp, const HeldPacket& packet,
+bool RtpDetector::Offer(const StreamKey& key, const RtpHeader& rtp, HeldPacket packet,
                         bool announced, std::vector<HeldPacket>& confirmed) {
   confirmed.clear();
   auto it = flows_.find(key);
@@ -41,7 +41,7 @@ bool RtpDetector::Offer(const StreamKey& key, const RtpHeader& rtp, const HeldPa
       confirmed = std::move(it->second.held);
       Forget(it);
     }
-    confirmed.push_back(packet);
+    confirmed.push_back(std::move(packet));
     return true;
   }
   if (it == flows_.end()) {
@@ -56,9 +56,9 @@ bool RtpDetector::Offer(const StreamKey& key, const RtpHeader& rtp, const HeldPa
   t.last = rtp;
   t.last.payload = {};
   t.lastNs = packet.timeNs;
-  t.held.push_back(packet);
   t.bytes += packet.udpPayload.size();
   heldBytes_ += packet.udpPayload.size();
+  t.held.push_back(std::move(packet));
   return false;
 }
 

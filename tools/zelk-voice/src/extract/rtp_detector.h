@@ -45,7 +45,7 @@ class RtpDetector {
   // Offers a packet of a flow not yet known as a stream. Returns true when the
   // flow is now a stream; `confirmed` then holds its packets in capture order,
   // this one last.
-  bool Offer(const StreamKey& key, const RtpHeader& rtp, const HeldPacket& packet, bool announced,
+  bool Offer(const StreamKey& key, const RtpHeader& rtp, HeldPacket packet, bool announced,
              std::vector<HeldPacket>& confirmed);
 
   void Expire(int64_t nowNs);

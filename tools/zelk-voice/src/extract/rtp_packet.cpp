@@ -49,29 +49,4 @@ bool LooksLikeRtcp(Bytes b) {
   return at == b.size();
 }
 
-int64_t SequenceUnwrapper::Unwrap(uint16_t seq) {
-  if (!started_) {
-    started_ = true;
-    highest_ = int64_t{seq} + 65536;  // room below the first for packets that came late
-    return highest_;
-  }
-  const auto step =
-      static_cast<int16_t>(static_cast<uint16_t>(seq - static_cast<uint16_t>(highest_)));
-  const int64_t ext = highest_ + step;
-  if (ext > highest_) highest_ = ext;
-  return ext;
-}
-
-int64_t TimestampUnwrapper::Unwrap(uint32_t ts) {
-  if (!started_) {
-    started_ = true;
-    highest_ = int64_t{ts} + (int64_t{1} << 32);
-    return highest_;
-  }
-  const auto step = static_cast<int32_t>(ts - static_cast<uint32_t>(highest_));
-  const int64_t ext = highest_ + step;
-  if (ext > highest_) highest_ = ext;
-  return ext;
-}
-
 }  // namespace zv::extract

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "packet_layers.h"
 
@@ -27,10 +28,25 @@ bool ParseRtp(Bytes udpPayload, RtpHeader& out);
 bool LooksLikeRtcp(Bytes udpPayload);
 
 // Unwraps 16-bit sequence numbers and 32-bit timestamps into 64-bit counts
-// that keep growing, each new value taken as the one nearest to the highest so far.
-class SequenceUnwrapper {
+// that keep growing, each new value taken as the one nearest to the highest so
+// far. The first value is placed one wrap up, leaving room below it for
+// packets that come late.
+template <typename Word>
+class Unwrapper {
  public:
-  int64_t Unwrap(uint16_t seq);
+  int64_t Unwrap(Word v) {
+    if (!started_) {
+      started_ = true;
+      highest_ = int64_t{v} + (int64_t{1} << (8 * sizeof(Word)));
+      return highest_;
+    }
+    // The step from the highest so far, as the nearest signed number.
+    const auto step =
+        static_cast<std::make_signed_t<Word>>(static_cast<Word>(v - static_cast<Word>(highest_)));
+    const int64_t ext = highest_ + step;
+    if (ext > highest_) highest_ = ext;
+    return ext;
+  }
   int64_t Highest() const { return highest_; }
 
  private:
@@ -38,13 +54,7 @@ class SequenceUnwrapper {
   int64_t highest_ = 0;
 };
 
-class TimestampUnwrapper {
- public:
-  int64_t Unwrap(uint32_t ts);
-
- private:
-  bool started_ = false;
-  int64_t highest_ = 0;
-};
+using SequenceUnwrapper = Unwrapper<uint16_t>;
+using TimestampUnwrapper = Unwrapper<uint32_t>;
 
 }  // namespace zv::extract

@@ -28,13 +28,13 @@ int64_t RtpStreamStats::Missing() const {
   return std::max<int64_t>(0, span - static_cast<int64_t>(packets_ - duplicates_));
 }
 
-void RtpStreamStats::CountOrder(uint16_t seq) {
+int64_t RtpStreamStats::CountOrder(uint16_t seq) {
   const int64_t ext = unwrap_.Unwrap(seq);
   lowest_ = packets_ == 1 ? ext : std::min(lowest_, ext);
   if (packets_ == 1) {
     windowTop_ = ext;
     seen_.set(static_cast<size_t>(ext % WINDOW));
-    return;
+    return ext;
   }
   if (ext > windowTop_) {
     // Forget the numbers that slide out of the window.
@@ -44,7 +44,7 @@ void RtpStreamStats::CountOrder(uint16_t seq) {
     if (ext - windowTop_ > WINDOW) seen_.reset();
     windowTop_ = ext;
     seen_.set(static_cast<size_t>(ext % WINDOW));
-    return;
+    return ext;
   }
   if (windowTop_ - ext < WINDOW && seen_.test(static_cast<size_t>(ext % WINDOW))) {
     ++duplicates_;
@@ -52,18 +52,19 @@ void RtpStreamStats::CountOrder(uint16_t seq) {
     ++outOfOrder_;
     if (windowTop_ - ext < WINDOW) seen_.set(static_cast<size_t>(ext % WINDOW));
   }
+  return ext;
 }
 
-void RtpStreamStats::Add(int64_t arrivalNs, const RtpHeader& rtp, uint32_t clockRate) {
+int64_t RtpStreamStats::Add(int64_t arrivalNs, const RtpHeader& rtp, uint32_t clockRate) {
   ++packets_;
   lastNs_ = arrivalNs;
-  CountOrder(rtp.seq);
+  const int64_t seq = CountOrder(rtp.seq);
   if (packets_ == 1) {
     firstNs_ = refNs_ = arrivalNs;
     startSeq_ = lastSeq_ = rtp.seq;
     startTs_ = refTs_ = rtp.timestamp;
     prevPayloadType_ = rtp.payloadType;
-    return;
+    return seq;
   }
   const bool beforeStart = static_cast<int32_t>(rtp.timestamp - startTs_) < 0;
   if (!beforeStart && !under_ &&
@@ -95,6 +96,7 @@ void RtpStreamStats::Add(int64_t arrivalNs, const RtpHeader& rtp, uint32_t clock
   }
   sumDeltaMs_ += lastDeltaMs_;
   sumJitterMs_ += lastJitterMs_;
+  return seq;
 }
 
 }  // namespace zv::extract

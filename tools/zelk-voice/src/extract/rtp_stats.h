@@ -34,8 +34,9 @@ namespace zv::extract {
 
 class RtpStreamStats {
  public:
-  // One packet, in capture order. clockRate 0 leaves jitter at 0.
-  void Add(int64_t arrivalNs, const RtpHeader& rtp, uint32_t clockRate);
+  // One packet, in capture order. clockRate 0 leaves jitter at 0. Returns the
+  // packet's sequence number unwrapped against the highest one seen.
+  int64_t Add(int64_t arrivalNs, const RtpHeader& rtp, uint32_t clockRate);
 
   uint64_t Packets() const { return packets_; }
   int64_t Expected() const;
@@ -55,7 +56,7 @@ class RtpStreamStats {
   int64_t LastNs() const { return lastNs_; }
 
  private:
-  void CountOrder(uint16_t seq);
+  int64_t CountOrder(uint16_t seq);  // returns the unwrapped number
 
   uint64_t packets_ = 0;
   int64_t firstNs_ = 0, lastNs_ = 0;

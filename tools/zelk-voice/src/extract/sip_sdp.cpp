@@ -13,6 +13,12 @@ namespace {
 
 std::string_view AsText(Bytes b) { return {reinterpret_cast<const char*>(b.data()), b.size()}; }
 
+// A request's method: capital letters and '-', at least one.
+bool IsMethodName(std::string_view s) {
+  return !s.empty() &&
+         std::all_of(s.begin(), s.end(), [](char c) { return (c >= 'A' && c <= 'Z') || c == '-'; });
+}
+
 std::string Lower(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -140,9 +146,7 @@ bool LooksLikeSip(Bytes data) {
   const std::string_view first = text.substr(0, eol);
   if (first.starts_with("SIP/2.0 ")) return true;
   if (!first.ends_with(" SIP/2.0")) return false;
-  const std::string_view method = first.substr(0, first.find(' '));
-  return !method.empty() && std::all_of(method.begin(), method.end(),
-                                        [](char c) { return (c >= 'A' && c <= 'Z') || c == '-'; });
+  return IsMethodName(first.substr(0, first.find(' ')));
 }
 
 SipParse ParseSipMessage(Bytes data, bool stream, SipMessage& out) {
@@ -236,14 +240,11 @@ bool CouldStartSip(Bytes p) {
   if (LooksLikeSip(p)) return true;
   const std::string_view text = AsText(p.first(std::min<size_t>(p.size(), 1024)));
   if (text.empty() || text.find("\r\n") != std::string_view::npos) return false;
-  if (std::string_view("SIP/2.0 ").starts_with(text.substr(0, 8)) || text.starts_with("SIP/2.0 ")) {
+  if (std::string_view("SIP/2.0 ").starts_with(text.substr(0, 8))) {
     return true;
   }
-  const size_t space = text.find(' ');
-  const std::string_view method = text.substr(0, space);
-  return !method.empty() && std::all_of(method.begin(), method.end(), [](char c) {
-    return (c >= 'A' && c <= 'Z') || c == '-';
-  }) && std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c < 127; });
+  return IsMethodName(text.substr(0, text.find(' '))) &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c < 127; });
 }
 
 }  // namespace

@@ -3,8 +3,6 @@
 // from the decoded history, fading to silence by 60 ms.
 #include "stream_decoder.h"
 
-#include <zelk_voice_rtp.h>
-
 #include <algorithm>
 #include <array>
 
@@ -33,12 +31,6 @@ const char* Refusal(uint32_t status) {
 
 }  // namespace
 
-struct StreamDecoder::State {
-  ZelkRtpReceiver receiver{};
-};
-
-StreamDecoder::~StreamDecoder() { delete state_; }
-
 long StreamDecoder::PayloadSamples(PayloadKind kind, size_t bytes) {
   // G.711 keeps no state: a payload longer than the receiver takes at once
   // decodes in pieces.
@@ -56,12 +48,11 @@ bool StreamDecoder::Decode(PayloadKind kind, std::span<const uint8_t> payload, l
     why = "its size does not fit the codec";
     return false;
   }
-  if (!state_ || kind != kind_) {
+  if (!receiver_ || kind != kind_) {
     // A stream that changes codec starts a receiver of the new one.
-    delete state_;
-    state_ = new State;
+    receiver_ = std::make_unique<ZelkRtpReceiver>();
     kind_ = kind;
-    ZELK_RTP_ReceiverReset(&state_->receiver, sizeof state_->receiver, type);
+    ZELK_RTP_ReceiverReset(receiver_.get(), sizeof *receiver_, type);
   }
   std::array<int16_t, ZELK_VOICE_MAX_SAMPLES> pcm{};
   const size_t piece = IsG711(kind) ? ZELK_VOICE_MAX_SAMPLES : payload.size();
@@ -69,9 +60,8 @@ bool StreamDecoder::Decode(PayloadKind kind, std::span<const uint8_t> payload, l
   for (size_t at = 0; at < payload.size(); at += piece) {
     const size_t n = std::min(piece, payload.size() - at);
     size_t count = 0;
-    const uint32_t status =
-        ZELK_RTP_ReceivePayload(&state_->receiver, sizeof state_->receiver, payload.data() + at, n,
-                                pcm.data(), pcm.size(), &count);
+    const uint32_t status = ZELK_RTP_ReceivePayload(
+        receiver_.get(), sizeof *receiver_, payload.data() + at, n, pcm.data(), pcm.size(), &count);
     if (status != ZELK_RTP_OK) {
       why = Refusal(status);
       return false;
@@ -84,7 +74,7 @@ bool StreamDecoder::Decode(PayloadKind kind, std::span<const uint8_t> payload, l
 }
 
 void StreamDecoder::Conceal(int64_t samples) {
-  if (!state_) {  // nothing decoded yet: nothing to conceal from
+  if (!receiver_) {  // nothing decoded yet: nothing to conceal from
     Silence(samples);
     return;
   }
@@ -92,8 +82,8 @@ void StreamDecoder::Conceal(int64_t samples) {
   const int64_t concealed = std::min(samples, MAX_CONCEALED);
   for (int64_t done = 0; done < concealed;) {
     const auto n = static_cast<int32_t>(std::min<int64_t>(concealed - done, pcm.size()));
-    if (ZELK_RTP_ConcealLoss(&state_->receiver, sizeof state_->receiver, n, pcm.data(),
-                             pcm.size()) != ZELK_RTP_OK) {
+    if (ZELK_RTP_ConcealLoss(receiver_.get(), sizeof *receiver_, n, pcm.data(), pcm.size()) !=
+        ZELK_RTP_OK) {
       Silence(samples - done);
       return;
     }

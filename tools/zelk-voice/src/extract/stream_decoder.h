@@ -2,8 +2,11 @@
 // sender's silence written as silence, all in time order into a PCM sink.
 #pragma once
 
+#include <zelk_voice_rtp.h>
+
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -16,7 +19,6 @@ using PcmSink = std::function<void(std::span<const int16_t>)>;
 class StreamDecoder {
  public:
   explicit StreamDecoder(PcmSink sink) : sink_(std::move(sink)) {}
-  ~StreamDecoder();
   StreamDecoder(const StreamDecoder&) = delete;
   StreamDecoder& operator=(const StreamDecoder&) = delete;
 
@@ -33,9 +35,8 @@ class StreamDecoder {
   void Silence(int64_t samples);
 
  private:
-  struct State;
   PcmSink sink_;
-  State* state_ = nullptr;
+  std::unique_ptr<ZelkRtpReceiver> receiver_;  // from the first payload on
   PayloadKind kind_ = PayloadKind::UNKNOWN;
 };
 

@@ -75,16 +75,6 @@ void WavWriter::Write(std::span<const int16_t> samples) {
   samples_ += static_cast<int64_t>(samples.size());
 }
 
-void WavWriter::WriteSilence(int64_t frames) {
-  static constexpr int16_t ZEROS[512] = {};
-  int64_t left = frames * channels_;
-  while (left > 0) {
-    const size_t n = static_cast<size_t>(std::min<int64_t>(left, 512));
-    Write(std::span<const int16_t>(ZEROS, n));
-    left -= static_cast<int64_t>(n);
-  }
-}
-
 void WavWriter::Commit() {
   const auto dataBytes = static_cast<uint32_t>(samples_ * 2);
   uint8_t size[4];

@@ -22,9 +22,7 @@ class WavWriter {
   WavWriter& operator=(const WavWriter&) = delete;
 
   void Write(std::span<const int16_t> interleaved);  // throws Failure
-  void WriteSilence(int64_t frames);
   void Commit();  // writes the sizes into the header and renames; throws Failure
-  int64_t Frames() const { return samples_ / channels_; }
   const std::string& Path() const;
 
  private:
