@@ -8,8 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-50}
 build=build/fuzz
-targets=(decode_fuzzer encode_fuzzer zvf_reader_fuzzer rtp_fuzzer receiver_fuzzer
-         extract_packet_fuzzer)
+# Every target has a committed corpus under its name.
+mapfile -t targets < <(ls fuzz/corpus)
 echo "== fuzz targets: build and fuzz ${seconds}s each"
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -47,10 +47,11 @@ timed "ThreadSanitizer" scripts/ci-tsan.sh         # thread stress test
 # Every step above stops the script on its first failure, so reaching this
 # line means every test of every build passed.
 count_tests() { ctest --test-dir "$1" -N | sed -n 's/^Total Tests: //p'; }
+fuzz_targets=$(ls fuzz/corpus | wc -l)
 total=$(($(count_tests build/release) + $(count_tests build/sanitize) + $(count_tests build/windows) +
-  $(count_tests build/windows64) + $(count_tests build/s390x) + $(count_tests build/aarch64) + $(ls fuzz/corpus | wc -l) + 1))
+  $(count_tests build/windows64) + $(count_tests build/s390x) + $(count_tests build/aarch64) + fuzz_targets + 1))
 echo "== all builds: release, sanitizers, Windows x86 and x64 under Wine, s390x and aarch64 under" \
-  "qemu, $(ls fuzz/corpus | wc -l) fuzz targets, ThreadSanitizer"
+  "qemu, $fuzz_targets fuzz targets, ThreadSanitizer"
 echo "== wall time by step"
 printf '%s\n' "${timings[@]}"
 printf '%5ds  in all\n' "$SECONDS"
