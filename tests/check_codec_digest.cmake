@@ -1,9 +1,18 @@
 # Runs codec_digest (through the cross build's emulator, whose arguments arrive
 # joined by "|") and fails unless it prints exactly the lines of EXPECTED, the
-# committed digests; lines there that start with # are comments. The output
-# goes to a file, since Wine's server may hold on to pipes.
+# committed digests; lines there that start with # are comments. With
+# REFERENCE, the lines to match are what that program (the build machine's own
+# codec_digest) prints, written to EXPECTED first. Outputs go to files, since
+# Wine's server may hold on to pipes.
 cmake_minimum_required(VERSION 3.25)
 string(REPLACE "|" ";" emulator "${EMULATOR}")
+
+if(REFERENCE)
+  execute_process(COMMAND ${REFERENCE} OUTPUT_FILE ${EXPECTED} RESULT_VARIABLE reference_rc)
+  if(NOT reference_rc EQUAL 0)
+    message(FATAL_ERROR "the reference codec_digest failed (${reference_rc})")
+  endif()
+endif()
 
 set(actual_file ${WORK_DIR}/codec_digest_actual.txt)
 execute_process(COMMAND ${emulator} ${PROGRAM} OUTPUT_FILE ${actual_file}
