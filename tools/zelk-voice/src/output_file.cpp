@@ -106,13 +106,19 @@ OutputFile::OutputFile(std::string path, bool spoolPipe, size_t bufferBytes)
   std::string name = ".";
   name += target.filename().string();
   name += ".XXXXXX";
-  const std::string templ = (dir / name).string();
-  std::vector<char> buffer(templ.begin(), templ.end());
-  buffer.push_back('\0');
-  fd_ = mkostemp(buffer.data(), O_CLOEXEC);
-  if (fd_ < 0) throw Failure(fmt::format("{}: cannot create output: {}", name_, Errno()));
-  tempPath_ = buffer.data();
+  // The signal handler knows the name before the file exists: mkostemp fills
+  // in the XXXXXX of tempPath_ itself, so a signal at any moment after the
+  // file appears (on any thread) removes it.
+  tempPath_ = (dir / name).string();
   slot_ = ClaimSlot(tempPath_.c_str());
+  fd_ = mkostemp(tempPath_.data(), O_CLOEXEC);
+  if (fd_ < 0) {
+    const std::string why = Errno();
+    if (slot_ >= 0) g_tempPaths[static_cast<size_t>(slot_)].store(nullptr);
+    slot_ = -1;
+    tempPath_.clear();
+    throw Failure(fmt::format("{}: cannot create output: {}", name_, why));
+  }
   fchmod(fd_, g_fileMode);
   seekable_ = true;
 }
